@@ -1,0 +1,10 @@
+"""revuradova: knowledge objects, BM25 search and intent-aware progressive retrieval.
+
+The work is done by the native module :mod:`revuradova._core`; this package re-exports
+its classes and version.
+"""
+
+from revuradova._core import VERSION, PyKnowledgeObject
+
+__all__ = ["PyKnowledgeObject", "VERSION"]
+__version__ = VERSION

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+namespace revuradova {
+
+/// The operating system's random source failed; carries the system's error code.
+class RandomSourceError : public std::system_error {
+public:
+    explicit RandomSourceError(int error_number)
+        : std::system_error(error_number, std::generic_category(), "random source") {}
+};
+
+/// Fills `out` with `size` bytes of randomness; throws RandomSourceError on failure.
+using RandomSource = void (*)(std::uint8_t* out, std::size_t size);
+
+/// The operating system's cryptographically strong source (getrandom, retried on EINTR).
+void system_random_bytes(std::uint8_t* out, std::size_t size);
+
+/// A random version-4 UUID in canonical form: 36 lower-case characters, 8-4-4-4-12.
+std::string uuid_v4(RandomSource source = system_random_bytes);
+
+/// Formats 16 bytes as a version-4 UUID, forcing the version and variant bits.
+std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes);
+
+}  // namespace revuradova

@@ -1,0 +1,117 @@
+// Python view of this file:
+//   class PyKnowledgeObject:
+//       """Python binding for KnowledgeObject"""
+//       def __new__(cls, source_type: str, source_location: str, knowledge_type: str,
+//                   domain: str, content: str) -> PyKnowledgeObject: ...
+//       id: str               # read-only, "ko_" + UUID
+//       source_location: str  # read-only
+//       domain: str           # read-only
+//       content: str          # read-only
+//       def __repr__(self) -> str:
+//           return f"KnowledgeObject(id='{id}', domain='{domain}', source='{source_location}')"
+
+#include "python_bindings/py_knowledge_object.hpp"
+
+#include <string>
+
+#include "python_bindings/args.hpp"
+#include "python_bindings/boundary.hpp"
+
+namespace revuradova::py {
+namespace {
+
+constexpr const char* kParameters[] = {"source_type", "source_location", "knowledge_type",
+                                       "domain", "content"};
+constexpr Signature kSignature{"PyKnowledgeObject", kParameters};
+
+PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        PyObject* values[5];
+        parse_arguments(kSignature, args, kwargs, values);
+        // Every argument is converted before either type text is parsed.
+        const std::string_view source_type = text_arg(values[0], "source_type");
+        const std::string_view source_location = text_arg(values[1], "source_location");
+        const std::string_view knowledge_type = text_arg(values[2], "knowledge_type");
+        const std::string_view domain = text_arg(values[3], "domain");
+        const std::string_view content = text_arg(values[4], "content");
+        const auto parsed_source = parse_source_type(source_type);
+        if (!parsed_source) raise(PyExc_ValueError, kInvalidSourceType.data());
+        const auto parsed_knowledge = parse_knowledge_type(knowledge_type);
+        if (!parsed_knowledge) raise(PyExc_ValueError, kInvalidKnowledgeType.data());
+        return create_instance(
+            type, KnowledgeObject::create(*parsed_source, std::string(source_location),
+                                          *parsed_knowledge, std::string(domain),
+                                          std::string(content)));
+    });
+}
+
+template <std::string KnowledgeObject::*Field>
+PyObject* get_text_field(PyObject* self, void*) {
+    return guard([&] {
+        auto& instance = instance_of<KnowledgeObject>(self, knowledge_object_type());
+        SharedBorrow borrow(instance.borrow);
+        return to_str(instance.value.*Field).release();
+    });
+}
+
+PyObject* knowledge_object_repr(PyObject* self) {
+    return guard([&] {
+        auto& instance = instance_of<KnowledgeObject>(self, knowledge_object_type());
+        SharedBorrow borrow(instance.borrow);
+        const KnowledgeObject& object = instance.value;
+        std::string text = "KnowledgeObject(id='";
+        text += object.id;
+        text += "', domain='";
+        text += object.domain;
+        text += "', source='";
+        text += object.source_location;
+        text += "')";
+        return to_str(text).release();
+    });
+}
+
+PyGetSetDef kGetSet[] = {
+    {"id", get_text_field<&KnowledgeObject::id>, nullptr, nullptr, nullptr},
+    {"source_location", get_text_field<&KnowledgeObject::source_location>, nullptr, nullptr,
+     nullptr},
+    {"domain", get_text_field<&KnowledgeObject::domain>, nullptr, nullptr, nullptr},
+    {"content", get_text_field<&KnowledgeObject::content>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr} /* sentinel */
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "PyKnowledgeObject(source_type, source_location, knowledge_type, domain, "
+                    "content)\n--\n\nPython binding for KnowledgeObject")},
+    {Py_tp_new, reinterpret_cast<void*>(knowledge_object_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<KnowledgeObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(knowledge_object_repr)},
+    {Py_tp_getset, kGetSet},
+    {0, nullptr} /* sentinel */
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.PyKnowledgeObject",
+    .basicsize = sizeof(KnowledgeObjectInstance),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+LazyType g_type{&kSpec, "PyKnowledgeObject"};
+
+}  // namespace
+
+LazyType& knowledge_object_type() { return g_type; }
+
+KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {
+    PyTypeObject* type = g_type.get();
+    if (!Py_IS_TYPE(value, type)) {
+        PyErr_Format(PyExc_TypeError, "'%s' object is not a PyKnowledgeObject",
+                     type_name_of(value).c_str());
+        raise_argument_error(name);
+    }
+    return KnowledgeObjectRef(value, *reinterpret_cast<KnowledgeObjectInstance*>(value));
+}
+
+}  // namespace revuradova::py

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "models/knowledge_object.hpp"
+#include "python_bindings/type_builder.hpp"
+
+namespace revuradova::py {
+
+using KnowledgeObjectInstance = Instance<KnowledgeObject>;
+
+/// The registered PyKnowledgeObject class.
+LazyType& knowledge_object_type();
+
+/// A PyKnowledgeObject argument, read in place: holds a strong reference and a shared
+/// borrow of the instance for as long as it lives.
+class KnowledgeObjectRef {
+public:
+    KnowledgeObjectRef(PyObject* object, KnowledgeObjectInstance& instance)
+        : object_(Object::borrow(object)), borrow_(instance.borrow), value_(&instance.value) {}
+    const KnowledgeObject& get() const { return *value_; }
+
+private:
+    Object object_;
+    SharedBorrow borrow_;
+    const KnowledgeObject* value_;
+};
+
+/// Converts an argument to a knowledge object; TypeError (with the argument's name) for
+/// anything that is not a PyKnowledgeObject.
+KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name);
+
+}  // namespace revuradova::py
