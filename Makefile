@@ -47,10 +47,8 @@ test-cpp: install
 demo: install
 	$(VPY) examples/quickstart.py
 
-bench: $(VPY)
-	$(VPY) -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja
-	$(VPY) -m pip install -q --no-build-isolation ".[bench]"
-	$(VPY) benchmarks/run.py $(BENCH_ARGS)
+bench: install
+	$(VPY) benchmarks/bench_bm25.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info

@@ -6,7 +6,7 @@ Run it with `make demo`.
 import json
 from pathlib import Path
 
-from revuradova import PyKnowledgeObject
+from revuradova import PyBM25Indexer, PyKnowledgeObject
 
 DATA = Path(__file__).parent / "data" / "corpus.json"
 
@@ -27,6 +27,18 @@ def main():
     print(f"== {len(documents)} knowledge objects ==")
     for doc in documents:
         print(doc)
+
+    print("\n== BM25 full-text search ==")
+    index = PyBM25Indexer()
+    for doc in documents:
+        index.index_document(doc)
+    count, terms, avg_length = index.stats()
+    print(f"{count} documents, {terms} distinct terms, about {avg_length} tokens each")
+    by_id = {doc.id: doc for doc in documents}
+    for query in ("expense receipts", "customer data retention", "churn", "Europe sales quarter"):
+        print(f"\nsearch {query!r}:")
+        for doc_id, score in index.search(query, 3):
+            print(f"  {score:7.4f}  {doc_id}  {by_id[doc_id].source_location}")
 
 
 if __name__ == "__main__":

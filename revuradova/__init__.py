@@ -4,7 +4,7 @@ The work is done by the native module :mod:`revuradova._core`; this package re-e
 its classes and version.
 """
 
-from revuradova._core import VERSION, PyKnowledgeObject
+from revuradova._core import VERSION, PyBM25Indexer, PyKnowledgeObject
 
-__all__ = ["PyKnowledgeObject", "VERSION"]
+__all__ = ["PyKnowledgeObject", "PyBM25Indexer", "VERSION"]
 __version__ = VERSION

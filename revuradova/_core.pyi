@@ -37,3 +37,21 @@ class PyKnowledgeObject:
     @property
     def content(self) -> str:
         """The document's full text, as given."""
+
+@final
+class PyBM25Indexer:
+    """Python binding for BM25Indexer"""
+
+    def __new__(cls) -> PyBM25Indexer:
+        """An empty BM25 full-text index (k1 = 1.5, b = 0.75)."""
+
+    def index_document(self, doc: PyKnowledgeObject) -> None:
+        """Adds the object's content under its id; indexing an id again replaces its text
+        but counts as another document in the statistics."""
+
+    def search(self, query: str, limit: int) -> list[tuple[str, float]]:
+        """At most `limit` (identifier, score) pairs, best first; scores are positive
+        32-bit floats widened exactly. Raises OverflowError for a negative limit."""
+
+    def stats(self) -> tuple[int, int, int]:
+        """(documents indexed, distinct terms, average document length truncated)."""

@@ -44,6 +44,7 @@ struct RegisteredClass {
 
 constexpr RegisteredClass kClasses[] = {
     {"PyKnowledgeObject", knowledge_object_type},
+    {"PyBM25Indexer", bm25_indexer_type},
 };
 
 PyObject* initialise() {

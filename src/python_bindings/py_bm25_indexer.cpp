@@ -1,0 +1,112 @@
+// Python view of this file:
+//   class PyBM25Indexer:
+//       """Python binding for BM25Indexer"""
+//       def __new__(cls) -> PyBM25Indexer: ...
+//       def index_document(self, doc: PyKnowledgeObject) -> None: ...
+//       def search(self, query: str, limit: int) -> list[tuple[str, float]]: ...
+//       def stats(self) -> tuple[int, int, int]:
+//           """(doc_count, distinct terms, average document length truncated)"""
+
+#include "indexing/bm25_indexer.hpp"
+#include "python_bindings/args.hpp"
+#include "python_bindings/boundary.hpp"
+#include "python_bindings/classes.hpp"
+#include "python_bindings/py_knowledge_object.hpp"
+
+namespace revuradova::py {
+namespace {
+
+using IndexerInstance = Instance<BM25Indexer>;
+
+LazyType& type();
+
+constexpr Signature kNewSignature{"PyBM25Indexer", {}};
+
+PyObject* indexer_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        parse_arguments(kNewSignature, args, kwargs, nullptr);
+        return create_instance(cls, BM25Indexer());
+    });
+}
+
+constexpr const char* kIndexParameters[] = {"doc"};
+constexpr Signature kIndexSignature{"index_document", kIndexParameters};
+
+PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return guard([&] {
+        auto& instance = instance_of<BM25Indexer>(self, type());
+        ExclusiveBorrow borrow(instance.borrow);
+        PyObject* values[1];
+        parse_arguments(kIndexSignature, args, nargs, kwnames, values);
+        const KnowledgeObjectRef doc = knowledge_object_arg(values[0], "doc");
+        instance.value.index_document(doc.get());
+        return none().release();
+    });
+}
+
+constexpr const char* kSearchParameters[] = {"query", "limit"};
+constexpr Signature kSearchSignature{"search", kSearchParameters};
+
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&] {
+        auto& instance = instance_of<BM25Indexer>(self, type());
+        SharedBorrow borrow(instance.borrow);
+        PyObject* values[2];
+        parse_arguments(kSearchSignature, args, nargs, kwnames, values);
+        const std::string_view query = text_arg(values[0], "query");
+        const std::uint64_t limit = count_arg(values[1], "limit");
+        const BM25Indexer& index = instance.value;
+        const auto hits = index.rank(query, static_cast<std::size_t>(limit));
+        return make_list(hits, [&](const RankedHit& hit) {
+                   return make_tuple(to_str(index.doc_id(hit.slot)), to_float(hit.score));
+               })
+            .release();
+    });
+}
+
+PyObject* stats(PyObject* self, PyObject*) {
+    return guard([&] {
+        auto& instance = instance_of<BM25Indexer>(self, type());
+        SharedBorrow borrow(instance.borrow);
+        const BM25Indexer& index = instance.value;
+        // The average is truncated toward zero into an unsigned 32-bit integer.
+        const auto average = static_cast<std::uint32_t>(index.avg_doc_length());
+        return make_tuple(to_int(index.doc_count()), to_int(index.term_count()), to_int(average))
+            .release();
+    });
+}
+
+PyMethodDef kMethods[] = {
+    {"index_document", as_method(index_document), METH_FASTCALL | METH_KEYWORDS,
+     "index_document($self, doc)\n--\n\n"},
+    {"search", as_method(search), METH_FASTCALL | METH_KEYWORDS,
+     "search($self, query, limit)\n--\n\n"},
+    {"stats", as_method(stats), METH_NOARGS, "stats($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("PyBM25Indexer()\n--\n\nPython binding for BM25Indexer")},
+    {Py_tp_new, reinterpret_cast<void*>(indexer_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<BM25Indexer>)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr} /* sentinel */
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.PyBM25Indexer",
+    .basicsize = sizeof(IndexerInstance),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+LazyType g_type{&kSpec, "PyBM25Indexer"};
+LazyType& type() { return g_type; }
+
+}  // namespace
+
+LazyType& bm25_indexer_type() { return g_type; }
+
+}  // namespace revuradova::py

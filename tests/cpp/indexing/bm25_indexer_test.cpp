@@ -1,0 +1,231 @@
+#include "indexing/bm25_indexer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+
+namespace revuradova {
+namespace {
+
+KnowledgeObject document(std::string content, std::string location = "loc") {
+    return KnowledgeObject::create(SourceType::Markdown, std::move(location),
+                                   KnowledgeType::Reference, "domain", std::move(content));
+}
+
+KnowledgeObject with_id(std::string id, std::string content) {
+    KnowledgeObject object = document(std::move(content));
+    object.id = std::move(id);
+    return object;
+}
+
+// The scan that the ranking must equal bit for bit: every document against every token.
+float reference_score(const std::vector<std::vector<std::string>>& docs, std::size_t which,
+                      const std::vector<std::string>& query, std::uint32_t doc_count,
+                      float avgdl, const std::function<std::uint32_t(const std::string&)>& df_of) {
+    const auto& tokens = docs[which];
+    const float k = ((static_cast<float>(tokens.size()) / avgdl) * 0.75f + 0.25f) * 1.5f;
+    float score = 0.0f;
+    for (const std::string& t : query) {
+        const auto tf = static_cast<std::uint32_t>(std::count(tokens.begin(), tokens.end(), t));
+        const std::uint32_t df = df_of(t);
+        if (df == 0) continue;
+        const float idf = std::log(((static_cast<float>(doc_count) - static_cast<float>(df)) + 0.5f) /
+                                       (static_cast<float>(df) + 0.5f) +
+                                   1.0f);
+        score = score + ((static_cast<float>(tf) * 2.5f) / (k + static_cast<float>(tf))) * idf;
+    }
+    return score;
+}
+
+TEST(Tokenize, SplitsLowercasesAndDropsShortPieces) {
+    EXPECT_EQ(BM25Indexer::tokenize("e-mail don't local_file 42 2024 café"),
+              (std::vector<std::string>{"mail", "don", "local", "file", "2024", "café"}));
+    EXPECT_EQ(BM25Indexer::tokenize("Data DATA data"),
+              (std::vector<std::string>{"data", "data", "data"}));
+    EXPECT_TRUE(BM25Indexer::tokenize("a an of , -- !!").empty());
+    // Bytes, not characters: one 3-byte character or two 2-byte ones make a token.
+    EXPECT_EQ(BM25Indexer::tokenize("東 éé é"), (std::vector<std::string>{"東", "éé"}));
+    // İ lowers to i + U+0307, and the combining mark then separates.
+    EXPECT_EQ(BM25Indexer::tokenize("İSTANBUL"), (std::vector<std::string>{"stanbul"}));
+    EXPECT_EQ(BM25Indexer::tokenize("ΟΔΟΣ ΣΑΣ"), (std::vector<std::string>{"οδος", "σας"}));
+}
+
+TEST(BM25, WorkedExample) {
+    BM25Indexer index;
+    const KnowledgeObject first = document("alpha beta beta");
+    const KnowledgeObject second = document("beta gamma delta epsilon");
+    index.index_document(first);
+    index.index_document(second);
+    EXPECT_EQ(index.doc_count(), 2u);
+    EXPECT_EQ(index.term_count(), 5u);
+    EXPECT_EQ(index.avg_doc_length(), 3.5f);
+
+    const auto hits = index.search("beta gamma", 10);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].doc_id, second.id);
+    EXPECT_NEAR(hits[0].score, 0.82259f, 1e-5f);
+    EXPECT_EQ(hits[0].matched_terms, (std::vector<std::string>{"beta", "gamma"}));
+    EXPECT_EQ(hits[1].doc_id, first.id);
+    EXPECT_NEAR(hits[1].score, 0.27299f, 1e-5f);
+    EXPECT_EQ(hits[1].matched_terms, (std::vector<std::string>{"beta"}));
+    EXPECT_EQ(hits[1].source_location, "loc");
+    EXPECT_EQ(hits[1].preview, "alpha beta beta");
+
+    BM25Indexer single;
+    single.index_document(first);
+    const auto one = single.search("beta", 10);
+    ASSERT_EQ(one.size(), 1u);
+    // K = 1.5, tf = 2, idf = ln(0.5 / 1.5 + 1), in that order of float operations.
+    const float idf = std::log(((1.0f - 1.0f) + 0.5f) / (1.0f + 0.5f) + 1.0f);
+    EXPECT_EQ(one[0].score, ((2.0f * 2.5f) / (1.5f + 2.0f)) * idf);
+    EXPECT_NEAR(one[0].score, 0.41097f, 1e-5f);
+}
+
+TEST(BM25, RepeatedQueryTokenDoublesExactly) {
+    BM25Indexer index;
+    index.index_document(document("alpha beta beta"));
+    index.index_document(document("beta gamma delta epsilon"));
+    const auto once = index.search("beta", 10);
+    const auto twice = index.search("beta beta", 10);
+    ASSERT_EQ(once.size(), twice.size());
+    for (std::size_t i = 0; i < once.size(); ++i) {
+        EXPECT_EQ(twice[i].score, once[i].score * 2.0f);
+        EXPECT_EQ(twice[i].matched_terms, (std::vector<std::string>{"beta", "beta"}));
+    }
+}
+
+TEST(BM25, ReindexingReplacesTheDocumentButCountsAgain) {
+    BM25Indexer index;
+    index.index_document(with_id("x", "apple banana"));
+    index.index_document(with_id("x", "apple banana"));
+    EXPECT_EQ(index.doc_count(), 2u);
+    EXPECT_EQ(index.doc_freq("apple"), 2u);
+    EXPECT_EQ(index.stored_documents(), 1u);
+    EXPECT_EQ(index.search("apple", 10).size(), 1u);
+
+    index.index_document(with_id("x", "cherry"));
+    EXPECT_TRUE(index.search("apple", 10).empty());  // old postings are gone
+    EXPECT_EQ(index.search("cherry", 10).size(), 1u);
+    EXPECT_EQ(index.term_count(), 3u);  // terms stay counted
+    EXPECT_EQ(index.doc_length("x"), 1u);
+    EXPECT_EQ(index.avg_doc_length(), 1.0f / 3.0f);
+}
+
+TEST(BM25, TokenFreeReindexGivesNoHits) {
+    // avg length 0 while document frequencies still hold terms: every score is NaN.
+    BM25Indexer index;
+    index.index_document(with_id("x", "apple"));
+    index.index_document(with_id("x", "!!"));
+    EXPECT_EQ(index.avg_doc_length(), 0.0f);
+    EXPECT_EQ(index.doc_freq("apple"), 1u);
+    EXPECT_TRUE(index.search("apple", 10).empty());
+}
+
+TEST(BM25, EmptyCasesAndLimits) {
+    BM25Indexer index;
+    EXPECT_TRUE(index.search("anything", 10).empty());
+    index.index_document(document("alpha beta"));
+    index.index_document(document("alpha gamma"));
+    EXPECT_TRUE(index.search("a an of", 10).empty());
+    EXPECT_TRUE(index.search("", 10).empty());
+    EXPECT_TRUE(index.search("unknownword", 10).empty());
+    EXPECT_TRUE(index.search("beta", 0).empty());
+    EXPECT_EQ(index.search("alpha beta gamma", 1).size(), 1u);
+    EXPECT_EQ(index.search("alpha beta gamma", 100).size(), 2u);
+}
+
+TEST(BM25, TiesFollowFirstIndexing) {
+    BM25Indexer index;
+    std::vector<std::string> ids;
+    for (int i = 0; i < 5; ++i) {
+        ids.push_back("id" + std::to_string(4 - i));
+        index.index_document(with_id(ids.back(), "same words here"));
+    }
+    const auto hits = index.search("words", 3);
+    ASSERT_EQ(hits.size(), 3u);
+    for (std::size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(hits[i].doc_id, ids[i]);
+}
+
+TEST(BM25, PreviewCountsCharacters) {
+    std::string content;
+    for (int i = 0; i < 250; ++i) content += (i % 2 ? "é" : "x");
+    BM25Indexer other;
+    other.index_document(document("word " + content));
+    const auto found = other.search("word", 1);
+    ASSERT_EQ(found.size(), 1u);
+    std::size_t chars = 0;
+    for (unsigned char c : found[0].preview) chars += (c & 0xC0) != 0x80;
+    EXPECT_EQ(chars, 200u);
+    EXPECT_EQ(found[0].preview.substr(0, 5), "word ");
+}
+
+TEST(BM25, AverageLength) {
+    BM25Indexer index;
+    index.index_document(document("one two three"));
+    index.index_document(document("one two three four"));
+    index.index_document(document("one two three four five"));
+    EXPECT_EQ(index.doc_count(), 3u);
+    EXPECT_EQ(index.avg_doc_length(), 4.0f);
+}
+
+// Random corpora: the inverted ranking equals the per-document scan bit for bit, hit set
+// and order included.
+TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
+    std::mt19937 rng(7);
+    const std::vector<std::string> vocabulary = {"alpha", "beta", "gamma", "delta", "epsilon",
+                                                 "zeta",  "theta", "kappa", "lambda", "omega"};
+    for (int round = 0; round < 20; ++round) {
+        BM25Indexer index;
+        std::vector<std::string> ids;
+        std::vector<std::vector<std::string>> docs;
+        std::map<std::string, std::uint32_t> df;
+        const int count = 1 + static_cast<int>(rng() % 30);
+        for (int d = 0; d < count; ++d) {
+            std::string content;
+            const int length = static_cast<int>(rng() % 12);
+            for (int t = 0; t < length; ++t) content += vocabulary[rng() % vocabulary.size()] + " ";
+            // Some identifiers are indexed again.
+            const std::string id = ids.empty() || rng() % 4 ? "doc" + std::to_string(d)
+                                                            : ids[rng() % ids.size()];
+            index.index_document(with_id(id, content));
+            auto tokens = BM25Indexer::tokenize(content);
+            for (const auto& t : std::set<std::string>(tokens.begin(), tokens.end())) ++df[t];
+            const auto at = std::find(ids.begin(), ids.end(), id);
+            if (at == ids.end()) {
+                ids.push_back(id);
+                docs.push_back(tokens);
+            } else {
+                docs[at - ids.begin()] = tokens;
+            }
+        }
+        for (int q = 0; q < 10; ++q) {
+            std::vector<std::string> query;
+            const int length = 1 + static_cast<int>(rng() % 4);
+            std::string text;
+            for (int t = 0; t < length; ++t) text += vocabulary[rng() % vocabulary.size()] + " ";
+            query = BM25Indexer::tokenize(text);
+            std::vector<std::pair<float, std::size_t>> expected;
+            for (std::size_t d = 0; d < docs.size(); ++d) {
+                const float s = reference_score(
+                    docs, d, query, index.doc_count(), index.avg_doc_length(),
+                    [&](const std::string& t) { return df.count(t) ? df[t] : 0u; });
+                if (s > 0.0f) expected.emplace_back(s, d);
+            }
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](auto& a, auto& b) { return a.first > b.first; });
+            const auto hits = index.search(text, 1000);
+            ASSERT_EQ(hits.size(), expected.size());
+            for (std::size_t i = 0; i < hits.size(); ++i) {
+                EXPECT_EQ(hits[i].score, expected[i].first);
+                EXPECT_EQ(hits[i].doc_id, ids[expected[i].second]);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace revuradova
