@@ -6,9 +6,19 @@ Run it with `make demo`.
 import json
 from pathlib import Path
 
-from revuradova import PyBM25Indexer, PyKnowledgeObject
+from revuradova import PyBM25Indexer, PyKnowledgeObject, PyQueryUnderstanding
 
 DATA = Path(__file__).parent / "data" / "corpus.json"
+
+QUESTIONS = [
+    "How do I submit an expense report?",
+    "Is this travel booking compliant with the policy?",
+    "What is churn rate?",
+    "What is the difference between the annual and the monthly plan?",
+    "Are support tickets growing?",
+    "Which team owns the billing-api?",
+    "budget 2027",
+]
 
 
 def load_corpus():
@@ -39,6 +49,11 @@ def main():
         print(f"\nsearch {query!r}:")
         for doc_id, score in index.search(query, 3):
             print(f"  {score:7.4f}  {doc_id}  {by_id[doc_id].source_location}")
+
+    print("\n== Query understanding ==")
+    for question in QUESTIONS:
+        intent, _ = PyQueryUnderstanding.understand(question)
+        print(f"  {intent:<18} {question}")
 
 
 if __name__ == "__main__":

@@ -4,7 +4,19 @@ The work is done by the native module :mod:`revuradova._core`; this package re-e
 its classes and version.
 """
 
-from revuradova._core import VERSION, PyBM25Indexer, PyKnowledgeObject
+from revuradova._core import (
+    VERSION,
+    PyBM25Indexer,
+    PyKnowledgeObject,
+    PyQueryIntent,
+    PyQueryUnderstanding,
+)
 
-__all__ = ["PyKnowledgeObject", "PyBM25Indexer", "VERSION"]
+__all__ = [
+    "PyKnowledgeObject",
+    "PyBM25Indexer",
+    "PyQueryIntent",
+    "PyQueryUnderstanding",
+    "VERSION",
+]
 __version__ = VERSION

@@ -55,3 +55,41 @@ class PyBM25Indexer:
 
     def stats(self) -> tuple[int, int, int]:
         """(documents indexed, distinct terms, average document length truncated)."""
+
+@final
+class PyQueryIntent:
+    """Python binding for QueryIntent"""
+
+    @staticmethod
+    def factual_lookup() -> PyQueryIntent:
+        """A new FactualLookup intent."""
+    @staticmethod
+    def procedure_guidance() -> PyQueryIntent:
+        """A new ProcedureGuidance intent."""
+    @staticmethod
+    def compliance_check() -> PyQueryIntent:
+        """A new ComplianceCheck intent."""
+    @staticmethod
+    def comparison() -> PyQueryIntent:
+        """A new Comparison intent."""
+    @staticmethod
+    def trend_analysis() -> PyQueryIntent:
+        """A new TrendAnalysis intent."""
+    @staticmethod
+    def definition() -> PyQueryIntent:
+        """A new Definition intent."""
+
+@final
+class PyQueryUnderstanding:
+    """Query understanding utility"""
+
+    @staticmethod
+    def infer_intent(query: str) -> PyQueryIntent:
+        """The query's intent by fixed keyword rules (first match wins, case-insensitive
+        substrings): "how do", "how can", "process" -> ProcedureGuidance; "is this",
+        "compliant", "policy" -> ComplianceCheck; "compare", "difference between" ->
+        Comparison; "trend", "growing", "declining" -> TrendAnalysis; "define", "what is",
+        "meaning" -> Definition; "?" -> FactualLookup; otherwise Unknown."""
+    @staticmethod
+    def understand(query: str) -> tuple[str, list[str]]:
+        """(intent name, entities); the entity list is always empty."""

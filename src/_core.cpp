@@ -45,6 +45,8 @@ struct RegisteredClass {
 constexpr RegisteredClass kClasses[] = {
     {"PyKnowledgeObject", knowledge_object_type},
     {"PyBM25Indexer", bm25_indexer_type},
+    {"PyQueryIntent", query_intent_type},
+    {"PyQueryUnderstanding", query_understanding_type},
 };
 
 PyObject* initialise() {

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "text/text_hash.hpp"
 
 namespace revuradova {
 
@@ -20,7 +21,7 @@ public:
 
     TermId find(std::string_view term) const {
         if (texts_.empty()) return kNotFound;
-        const std::uint64_t hash = hash_text(term);
+        const std::uint64_t hash = text::hash_text(term);
         for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
             const Bucket& bucket = buckets_[at];
             if (bucket.id == kNotFound) return kNotFound;
@@ -31,7 +32,7 @@ public:
     /// The id of `term`, inserting it when new (`inserted` tells which).
     TermId find_or_insert(std::string_view term, bool& inserted) {
         if ((texts_.size() + 1) * 4 > buckets_.size() * 3) grow();
-        const std::uint64_t hash = hash_text(term);
+        const std::uint64_t hash = text::hash_text(term);
         for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
             Bucket& bucket = buckets_[at];
             if (bucket.id == kNotFound) {
@@ -50,35 +51,11 @@ public:
     std::size_t size() const { return texts_.size(); }
     const std::string& text(TermId id) const { return texts_[id]; }
 
-    /// A fast 64-bit hash for short texts (multiply-xorshift over 8-byte words).
-    static std::uint64_t hash_text(std::string_view text) {
-        constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-        std::uint64_t h = text.size() * kMul;
-        std::size_t i = 0;
-        for (; i + 8 <= text.size(); i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, text.data() + i, 8);
-            h = mix(h ^ word);
-        }
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, text.data() + i, text.size() - i);
-        return mix(h ^ tail ^ 0x5851F42D4C957F2Dull);
-    }
-
 private:
     struct Bucket {
         std::uint64_t hash = 0;
         TermId id = kNotFound;
     };
-
-    static std::uint64_t mix(std::uint64_t x) {
-        x ^= x >> 32;
-        x *= 0xD6E8FEB86659FD93ull;
-        x ^= x >> 32;
-        x *= 0xD6E8FEB86659FD93ull;
-        x ^= x >> 32;
-        return x;
-    }
 
     void grow() {
         const std::size_t capacity = buckets_.empty() ? 64 : buckets_.size() * 2;

@@ -1,0 +1,156 @@
+// Python view of this file:
+//   class PyQueryIntent:
+//       """Python binding for QueryIntent"""
+//       @staticmethod
+//       def factual_lookup() -> PyQueryIntent: ...      # and procedure_guidance,
+//       ...                                             # compliance_check, comparison,
+//       @staticmethod                                   # trend_analysis, definition
+//       def definition() -> PyQueryIntent: ...
+//       def __repr__(self) -> str: return f"QueryIntent({name})"
+//
+//   class PyQueryUnderstanding:
+//       """Query understanding utility"""
+//       @staticmethod
+//       def infer_intent(query: str) -> PyQueryIntent: ...
+//       @staticmethod
+//       def understand(query: str) -> tuple[str, list[str]]: ...   # (intent name, entities)
+//
+// Neither class can be instantiated by calling it.
+
+#include <string>
+
+#include "python_bindings/args.hpp"
+#include "python_bindings/boundary.hpp"
+#include "python_bindings/classes.hpp"
+#include "retrieval/progressive_filtering.hpp"
+
+namespace revuradova::py {
+namespace {
+
+using IntentInstance = Instance<QueryIntent>;
+
+PyObject* new_intent(QueryIntent intent) {
+    return create_instance(query_intent_type().get(), QueryIntent{intent});
+}
+
+template <QueryIntent Intent>
+PyObject* named_constructor(PyObject*, PyObject*) {
+    return guard([] { return new_intent(Intent); });
+}
+
+PyObject* intent_repr(PyObject* self) {
+    return guard([&] {
+        auto& instance = instance_of<QueryIntent>(self, query_intent_type());
+        SharedBorrow borrow(instance.borrow);
+        std::string text = "QueryIntent(";
+        text += intent_name(instance.value);
+        text += ')';
+        return to_str(text).release();
+    });
+}
+
+PyMethodDef kIntentMethods[] = {
+    {"factual_lookup", named_constructor<QueryIntent::FactualLookup>, METH_NOARGS | METH_STATIC,
+     "factual_lookup()\n--\n\n"},
+    {"procedure_guidance", named_constructor<QueryIntent::ProcedureGuidance>,
+     METH_NOARGS | METH_STATIC, "procedure_guidance()\n--\n\n"},
+    {"compliance_check", named_constructor<QueryIntent::ComplianceCheck>,
+     METH_NOARGS | METH_STATIC, "compliance_check()\n--\n\n"},
+    {"comparison", named_constructor<QueryIntent::Comparison>, METH_NOARGS | METH_STATIC,
+     "comparison()\n--\n\n"},
+    {"trend_analysis", named_constructor<QueryIntent::TrendAnalysis>, METH_NOARGS | METH_STATIC,
+     "trend_analysis()\n--\n\n"},
+    {"definition", named_constructor<QueryIntent::Definition>, METH_NOARGS | METH_STATIC,
+     "definition()\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyType_Slot kIntentSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Python binding for QueryIntent")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<QueryIntent>)},
+    {Py_tp_repr, reinterpret_cast<void*>(intent_repr)},
+    {Py_tp_methods, kIntentMethods},
+    {0, nullptr} /* sentinel */
+};
+
+PyType_Spec kIntentSpec = {
+    .name = "builtins.PyQueryIntent",
+    .basicsize = sizeof(IntentInstance),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kIntentSlots,
+};
+
+LazyType g_intent_type{&kIntentSpec, "PyQueryIntent"};
+
+constexpr const char* kQueryParameter[] = {"query"};
+constexpr Signature kInferSignature{"infer_intent", kQueryParameter};
+constexpr Signature kUnderstandSignature{"understand", kQueryParameter};
+
+PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&] {
+        PyObject* values[1];
+        parse_arguments(kInferSignature, args, nargs, kwnames, values);
+        const std::string_view query = text_arg(values[0], "query");
+        return new_intent(ProgressiveFilter::understand_query(query).intent);
+    });
+}
+
+PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&] {
+        PyObject* values[1];
+        parse_arguments(kUnderstandSignature, args, nargs, kwnames, values);
+        const std::string_view query = text_arg(values[0], "query");
+        const QueryContext context = ProgressiveFilter::understand_query(query);
+        return make_tuple(to_str(intent_name(context.intent)),
+                          make_list(context.entities, [](const std::string& e) { return to_str(e); }))
+            .release();
+    });
+}
+
+PyMethodDef kUnderstandingMethods[] = {
+    {"infer_intent", as_method(infer_intent), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "infer_intent(query)\n--\n\n"},
+    {"understand", as_method(understand), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "understand(query)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+// Instances are never created; the layout still carries the borrow flag like every class.
+struct UnderstandingInstance {
+    PyObject_HEAD
+    BorrowFlag borrow;
+};
+
+void understanding_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    Py_DECREF(type);
+}
+
+PyType_Slot kUnderstandingSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Query understanding utility")},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(understanding_dealloc)},
+    {Py_tp_methods, kUnderstandingMethods},
+    {0, nullptr} /* sentinel */
+};
+
+PyType_Spec kUnderstandingSpec = {
+    .name = "builtins.PyQueryUnderstanding",
+    .basicsize = sizeof(UnderstandingInstance),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kUnderstandingSlots,
+};
+
+LazyType g_understanding_type{&kUnderstandingSpec, "PyQueryUnderstanding"};
+
+}  // namespace
+
+LazyType& query_intent_type() { return g_intent_type; }
+LazyType& query_understanding_type() { return g_understanding_type; }
+
+}  // namespace revuradova::py

@@ -1,0 +1,365 @@
+#include "retrieval/progressive_filtering.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace revuradova {
+namespace {
+
+KnowledgeObject make(std::string id, KnowledgeType type, std::string domain, std::string content) {
+    KnowledgeObject object = KnowledgeObject::create(SourceType::Markdown, "loc", type,
+                                                     std::move(domain), std::move(content));
+    object.id = std::move(id);
+    return object;
+}
+
+std::vector<const KnowledgeObject*> pointers(const std::vector<KnowledgeObject>& objects) {
+    std::vector<const KnowledgeObject*> out;
+    for (const auto& o : objects) out.push_back(&o);
+    return out;
+}
+
+Span fresh_span() { return SpanBuilder::create("trace", "span", "test").build(); }
+
+using Ids = std::vector<std::string>;
+
+// ---------------------------------------------------------------- understanding
+
+QueryIntent intent_of(std::string_view query) {
+    return ProgressiveFilter::understand_query(query).intent;
+}
+
+TEST(UnderstandQuery, KeywordOrderAndSubstrings) {
+    EXPECT_EQ(intent_of(""), QueryIntent::Unknown);
+    EXPECT_EQ(intent_of("what is the process?"), QueryIntent::ProcedureGuidance);
+    EXPECT_EQ(intent_of("what is the difference between a and b"), QueryIntent::Comparison);
+    EXPECT_EQ(intent_of("what is churn?"), QueryIntent::Definition);
+    EXPECT_EQ(intent_of("where are the invoices?"), QueryIntent::FactualLookup);
+    EXPECT_EQ(intent_of("where are the invoices"), QueryIntent::Unknown);
+    EXPECT_EQ(intent_of("HOW CAN I reset"), QueryIntent::ProcedureGuidance);
+    EXPECT_EQ(intent_of("compliance rules for vendors"), QueryIntent::Unknown);
+    EXPECT_EQ(intent_of("is this compliant"), QueryIntent::ComplianceCheck);
+    EXPECT_EQ(intent_of("sales trends"), QueryIntent::TrendAnalysis);
+    EXPECT_EQ(intent_of("undefined behaviour"), QueryIntent::Definition);
+    EXPECT_EQ(intent_of("data processing"), QueryIntent::ProcedureGuidance);
+    EXPECT_EQ(intent_of("meaningful work"), QueryIntent::Definition);
+    EXPECT_EQ(intent_of("how  do I"), QueryIntent::Unknown);
+    EXPECT_EQ(intent_of("how\tdo I"), QueryIntent::Unknown);
+    EXPECT_EQ(intent_of("Compare plans"), QueryIntent::Comparison);
+    EXPECT_EQ(intent_of("DECLINING revenue"), QueryIntent::TrendAnalysis);
+}
+
+TEST(UnderstandQuery, UnicodeLowercasing) {
+    // "İ" lower-cases to two code points, so the lowered text is longer than the query; the
+    // keyword after it must still be found.
+    EXPECT_EQ(intent_of("İİİ POLICY"), QueryIntent::ComplianceCheck);
+    EXPECT_EQ(intent_of("ΣΑΣ HOW DO"), QueryIntent::ProcedureGuidance);
+    // Only full Unicode lower-casing turns the Kelvin sign into "k".
+    EXPECT_EQ(intent_of("\u212A\u212Aeps trending"), QueryIntent::TrendAnalysis);
+    EXPECT_EQ(intent_of("\u212Anow"), QueryIntent::Unknown);
+}
+
+TEST(UnderstandQuery, OnlyQueryAndIntentAreFilled) {
+    const QueryContext context = ProgressiveFilter::understand_query("HOW CAN I Apply?");
+    EXPECT_EQ(context.query, "HOW CAN I Apply?");
+    EXPECT_EQ(context.intent, QueryIntent::ProcedureGuidance);
+    EXPECT_TRUE(context.entities.empty());
+    EXPECT_TRUE(context.domains.empty());
+    EXPECT_TRUE(context.knowledge_types.empty());
+    EXPECT_TRUE(context.metadata.empty());
+    EXPECT_FALSE(context.time_range);
+}
+
+TEST(UnderstandQuery, IntentNames) {
+    EXPECT_EQ(intent_name(QueryIntent::FactualLookup), "FactualLookup");
+    EXPECT_EQ(intent_name(QueryIntent::ProcedureGuidance), "ProcedureGuidance");
+    EXPECT_EQ(intent_name(QueryIntent::ComplianceCheck), "ComplianceCheck");
+    EXPECT_EQ(intent_name(QueryIntent::Comparison), "Comparison");
+    EXPECT_EQ(intent_name(QueryIntent::TrendAnalysis), "TrendAnalysis");
+    EXPECT_EQ(intent_name(QueryIntent::Definition), "Definition");
+    EXPECT_EQ(intent_name(QueryIntent::Unknown), "Unknown");
+}
+
+// ---------------------------------------------------------------- formatting
+
+TEST(Formatting, ExactValueTiesToEven) {
+    EXPECT_EQ(format_fixed(100.0f / 16.0f, 1), "6.2");  // 6.25 exactly
+    EXPECT_EQ(format_fixed((2.0f / 3.0f) * 100.0f, 1), "66.7");
+    EXPECT_EQ(format_fixed(100.0f, 1), "100.0");
+    EXPECT_EQ(format_fixed(0.0f, 1), "0.0");
+    EXPECT_EQ(format_fixed(3.0f * 0.0001f, 6), "0.000300");
+    EXPECT_EQ(format_fixed(0.0f, 6), "0.000000");
+    EXPECT_EQ(format_fixed(0.125f, 2), "0.12");
+    EXPECT_EQ(format_fixed(0.375f, 2), "0.38");
+}
+
+// ---------------------------------------------------------------- stage 1
+
+TEST(Stage1, EmptyInput) {
+    Span span = fresh_span();
+    const StageResult result =
+        ProgressiveFilter::stage1_source_relevance(QueryContext{}, {}, span);
+    EXPECT_EQ(result.stage_name, "1_source_relevance");
+    EXPECT_TRUE(result.document_ids.empty());
+    EXPECT_EQ(result.output_count, 0u);
+    EXPECT_EQ(result.filtered_count, 0u);
+    EXPECT_EQ(result.retained_percent, 0.0f);
+    ASSERT_EQ(span.events.size(), 1u);
+    EXPECT_EQ(span.events[0].name, "stage1_filtered: 0 \u2192 0 docs (0.0%)");
+}
+
+TEST(Stage1, IntentRules) {
+    const std::vector<KnowledgeObject> objects = {
+        make("p", KnowledgeType::Procedure, "ops", ""),
+        make("pol", KnowledgeType::Policy, "hr", ""),
+        make("d", KnowledgeType::Definition, "legal compliance", ""),
+        make("D", KnowledgeType::Definition, "Compliance", ""),
+        make("p", KnowledgeType::Data, "ops", ""),
+    };
+    const auto candidates = pointers(objects);
+    auto run = [&](QueryIntent intent) {
+        QueryContext context;
+        context.intent = intent;
+        Span span = fresh_span();
+        return ProgressiveFilter::stage1_source_relevance(context, candidates, span);
+    };
+    EXPECT_EQ(run(QueryIntent::ProcedureGuidance).document_ids, (Ids{"p"}));
+    EXPECT_EQ(run(QueryIntent::ComplianceCheck).document_ids, (Ids{"pol", "d"}));
+    EXPECT_EQ(run(QueryIntent::Definition).document_ids, (Ids{"d", "D"}));
+    const StageResult all = run(QueryIntent::FactualLookup);
+    EXPECT_EQ(all.document_ids, (Ids{"p", "pol", "d", "D", "p"}));  // duplicates kept
+    EXPECT_EQ(all.retained_percent, 100.0f);
+    for (QueryIntent intent :
+         {QueryIntent::Comparison, QueryIntent::TrendAnalysis, QueryIntent::Unknown}) {
+        EXPECT_EQ(run(intent).output_count, 5u);
+    }
+    const StageResult procedures = run(QueryIntent::ProcedureGuidance);
+    EXPECT_EQ(procedures.filtered_count, 4u);
+    EXPECT_EQ(procedures.retained_percent, 20.0f);
+}
+
+// ---------------------------------------------------------------- stage 2
+
+TEST(Stage2, NoCriteriaPassesIdsThrough) {
+    Span span = fresh_span();
+    const Ids ids = {"x", "unknown", "x"};
+    const StageResult result = ProgressiveFilter::stage2_type_domain(QueryContext{}, {}, ids, span);
+    EXPECT_EQ(result.stage_name, "2_type_domain");
+    EXPECT_EQ(result.document_ids, ids);
+    EXPECT_EQ(span.events[0].name, "stage2_filtered: 3 \u2192 3 docs (100.0%)");
+}
+
+TEST(Stage2, DomainsAndTypesWithAnyMatch) {
+    const std::vector<KnowledgeObject> objects = {
+        make("a", KnowledgeType::Policy, "finance compliance", ""),
+        make("b", KnowledgeType::Data, "sales", ""),
+        make("c", KnowledgeType::Data, "Finance", ""),
+        make("b", KnowledgeType::Policy, "finance", ""),  // second candidate carrying "b"
+    };
+    const auto candidates = pointers(objects);
+    const Ids ids = {"a", "b", "c", "missing", "a"};
+
+    QueryContext domains;
+    domains.domains = {"finance"};
+    Span span = fresh_span();
+    EXPECT_EQ(ProgressiveFilter::stage2_type_domain(domains, candidates, ids, span).document_ids,
+              (Ids{"a", "b", "a"}));
+
+    QueryContext types;
+    types.knowledge_types = {KnowledgeType::Data};
+    EXPECT_EQ(ProgressiveFilter::stage2_type_domain(types, candidates, ids, span).document_ids,
+              (Ids{"b", "c"}));
+
+    QueryContext both;
+    both.domains = {"sales", "Fin"};
+    both.knowledge_types = {KnowledgeType::Policy};
+    // "b": one candidate passes the domain test, another the type test; each filter is any-match.
+    EXPECT_EQ(ProgressiveFilter::stage2_type_domain(both, candidates, ids, span).document_ids,
+              (Ids{"b"}));
+
+    QueryContext empty_entry;
+    empty_entry.domains = {""};
+    EXPECT_EQ(
+        ProgressiveFilter::stage2_type_domain(empty_entry, candidates, ids, span).document_ids,
+        (Ids{"a", "b", "c", "a"}));
+
+    const StageResult none = ProgressiveFilter::stage2_type_domain(empty_entry, {}, ids, span);
+    EXPECT_TRUE(none.document_ids.empty());
+    EXPECT_EQ(none.filtered_count, 5u);
+}
+
+// ---------------------------------------------------------------- stage 3
+
+TEST(Stage3, TimeRangeAndValidity) {
+    const UtcTimestamp now = UtcTimestamp::from_unix(1'800'000'000, 500);
+    std::vector<KnowledgeObject> objects = {
+        make("old", KnowledgeType::Data, "", ""),      make("edge", KnowledgeType::Data, "", ""),
+        make("expired", KnowledgeType::Data, "", ""),  make("until_now", KnowledgeType::Data, "", ""),
+        make("future", KnowledgeType::Data, "", ""),   make("from_now", KnowledgeType::Data, "", ""),
+        make("new", KnowledgeType::Data, "", ""),
+    };
+    for (auto& o : objects) o.created_at = UtcTimestamp::from_unix(1'700'000'000, 0);
+    objects[0].created_at = UtcTimestamp::from_unix(1'600'000'000, 0);
+    objects[1].created_at = UtcTimestamp::from_unix(1'650'000'000, 0);  // equals the start
+    objects[2].valid_until = UtcTimestamp::from_unix(1'800'000'000, 499);
+    objects[3].valid_until = now;
+    objects[4].valid_from = UtcTimestamp::from_unix(1'800'000'000, 501);
+    objects[5].valid_from = now;
+    objects[6].created_at = UtcTimestamp::from_unix(1'750'000'001, 0);  // after the end
+    const auto candidates = pointers(objects);
+    Ids ids;
+    for (const auto& o : objects) ids.push_back(o.id);
+    ids.push_back("no_candidate");
+
+    Span span = fresh_span();
+    const StageResult plain =
+        ProgressiveFilter::stage3_freshness(QueryContext{}, candidates, ids, span, now);
+    EXPECT_EQ(plain.stage_name, "3_freshness");
+    EXPECT_EQ(plain.document_ids, (Ids{"old", "edge", "until_now", "from_now", "new"}));
+
+    QueryContext ranged;
+    ranged.time_range = TimeRange{UtcTimestamp::from_unix(1'650'000'000, 0),
+                                  UtcTimestamp::from_unix(1'750'000'000, 0)};
+    EXPECT_EQ(ProgressiveFilter::stage3_freshness(ranged, candidates, ids, span, now).document_ids,
+              (Ids{"edge", "until_now", "from_now"}));
+
+    QueryContext open_end;
+    open_end.time_range = TimeRange{std::nullopt, UtcTimestamp::from_unix(1'650'000'000, 0)};
+    EXPECT_EQ(
+        ProgressiveFilter::stage3_freshness(open_end, candidates, ids, span, now).document_ids,
+        (Ids{"old", "edge"}));
+}
+
+TEST(Stage3, FirstCandidateDecidesAndDuplicatesAreTestedTwice) {
+    std::vector<KnowledgeObject> objects = {make("x", KnowledgeType::Data, "", ""),
+                                            make("x", KnowledgeType::Data, "", "")};
+    objects[1].valid_until = UtcTimestamp::from_unix(0, 0);  // never consulted
+    const auto candidates = pointers(objects);
+    Span span = fresh_span();
+    EXPECT_EQ(ProgressiveFilter::stage3_freshness(QueryContext{}, candidates, Ids{"x", "x"}, span)
+                  .document_ids,
+              (Ids{"x", "x"}));
+
+    const StageResult none =
+        ProgressiveFilter::stage3_freshness(QueryContext{}, {}, Ids{"a", "b"}, span);
+    EXPECT_TRUE(none.document_ids.empty());
+    EXPECT_EQ(none.filtered_count, 2u);
+    EXPECT_EQ(none.retained_percent, 0.0f);
+}
+
+// ---------------------------------------------------------------- stage 4
+
+TEST(Stage4, ScoreExample) {
+    std::string scratch;
+    const float score =
+        ProgressiveFilter::semantic_score("Alpha beta", {"alpha", "gamma"}, {}, scratch);
+    EXPECT_EQ(score, 1.0f / std::sqrt(10.0f));
+    EXPECT_NEAR(score, 0.316228f, 1e-6f);
+    EXPECT_EQ(ProgressiveFilter::semantic_score("", {"alpha"}, {"x"}, scratch), 0.0f);
+}
+
+TEST(Stage4, RankingLimitsAndTies) {
+    const std::vector<KnowledgeObject> objects = {
+        make("weak", KnowledgeType::Data, "", "nothing relevant here at all"),
+        make("tie1", KnowledgeType::Data, "", "ALPHA gamma"),
+        make("tie2", KnowledgeType::Data, "", "gamma alpha"),
+        make("best", KnowledgeType::Data, "", "alpha"),
+        make("empty", KnowledgeType::Data, "", ""),
+    };
+    const auto candidates = pointers(objects);
+    QueryContext context;
+    context.query = "Alpha  gamma\u00a0alpha";
+    const Ids ids = {"weak", "tie1", "tie2", "best", "empty", "nobody"};
+    Span span = fresh_span();
+    const StageResult all =
+        ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 100, span);
+    EXPECT_EQ(all.stage_name, "4_semantic_rerank");
+    // best: 2/sqrt(5); ties: 3/sqrt(11) in ids order; weak and empty: 0, in ids order.
+    EXPECT_EQ(all.document_ids, (Ids{"tie1", "tie2", "best", "weak", "empty"}));
+    EXPECT_EQ(all.filtered_count, 1u);
+    EXPECT_EQ(span.events.back().name, "stage4_reranked: 6 \u2192 5 docs (83.3%)");
+
+    EXPECT_TRUE(
+        ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 0, span)
+            .document_ids.empty());
+    const StageResult two =
+        ProgressiveFilter::stage4_semantic_reranking(context, candidates, Ids{"weak", "best", "nobody"}, 2, span);
+    EXPECT_EQ(two.document_ids, (Ids{"best", "weak"}));
+    EXPECT_EQ(span.events.back().name, "stage4_reranked: 3 \u2192 2 docs (66.7%)");
+    EXPECT_EQ(two.filtered_count, 1u);
+}
+
+TEST(Stage4, EntitiesAreCaseSensitiveAndWorthTwo) {
+    const std::vector<KnowledgeObject> objects = {
+        make("lower", KnowledgeType::Data, "", "acme corp report"),
+        make("upper", KnowledgeType::Data, "", "ACME Corp report"),
+    };
+    QueryContext context;
+    context.query = "report";
+    context.entities = {"ACME"};
+    Span span = fresh_span();
+    const StageResult result = ProgressiveFilter::stage4_semantic_reranking(
+        context, pointers(objects), Ids{"lower", "upper"}, 10, span);
+    EXPECT_EQ(result.document_ids, (Ids{"upper", "lower"}));
+    std::string scratch;
+    EXPECT_EQ(ProgressiveFilter::semantic_score("ACME Corp report", {"report"}, {"ACME"}, scratch),
+              3.0f / std::sqrt(16.0f));
+}
+
+TEST(Stage4, NonAsciiContentAndTerms) {
+    std::string scratch;
+    // The content lower-cases with the full mapping (final sigma included).
+    EXPECT_GT(ProgressiveFilter::semantic_score("ΟΔΟΣ ΚΑΙ", {"οδος"}, {}, scratch), 0.0f);
+    EXPECT_EQ(ProgressiveFilter::semantic_score("ΟΔΟΣ ΚΑΙ", {"οδοσ"}, {}, scratch), 0.0f);
+    EXPECT_GT(ProgressiveFilter::semantic_score("Straße", {"straße"}, {}, scratch), 0.0f);
+}
+
+// ---------------------------------------------------------------- retrieval result
+
+StageResult stage_with(std::vector<std::string> ids, std::uint64_t filtered,
+                       std::uint32_t duration) {
+    StageResult stage;
+    stage.output_count = ids.size();
+    stage.document_ids = std::move(ids);
+    stage.filtered_count = filtered;
+    stage.duration_ms = duration;
+    return stage;
+}
+
+TEST(RetrievalResult, AddStageCountsEveryDuration) {
+    RetrievalResult result;
+    result.query = "q";
+    result.add_stage(stage_with({"a", "b", "c"}, 1, 7));
+    EXPECT_EQ(result.total_time_ms, 7u);  // the first stage counts too
+    EXPECT_EQ(result.final_ids, (Ids{"a", "b", "c"}));
+    result.add_stage(stage_with({"b"}, 2, 5));
+    EXPECT_EQ(result.total_time_ms, 12u);
+    EXPECT_EQ(result.final_ids, (Ids{"b"}));
+    EXPECT_EQ(result.stages.size(), 2u);
+    result.estimated_cost = 1.0f * 0.0001f;
+    EXPECT_EQ(result.summary(),
+              "Query: 'q' | Filtered: 4 \u2192 1 (25.0%) | Time: 12ms | Cost: $0.000100");
+}
+
+TEST(RetrievalResult, SummaryWithoutStages) {
+    RetrievalResult result;
+    result.query = "it's";
+    EXPECT_EQ(result.summary(),
+              "Query: 'it's' | Filtered: 0 \u2192 0 (0.0%) | Time: 0ms | Cost: $0.000000");
+    result.final_ids = {"x", "y", "z"};
+    result.estimated_cost = 3.0f * 0.0001f;
+    EXPECT_EQ(result.summary(),
+              "Query: 'it's' | Filtered: 0 \u2192 3 (0.0%) | Time: 0ms | Cost: $0.000300");
+}
+
+TEST(RetrievalResult, SixteenthRoundsToEven) {
+    RetrievalResult result;
+    std::vector<std::string> ids(16, "id");
+    result.add_stage(stage_with(ids, 0, 0));
+    result.add_stage(stage_with({"id"}, 15, 0));
+    EXPECT_NE(result.summary().find("(6.2%)"), std::string::npos) << result.summary();
+}
+
+}  // namespace
+}  // namespace revuradova
