@@ -49,6 +49,7 @@ demo: install
 
 bench: install
 	$(VPY) benchmarks/bench_bm25.py
+	$(VPY) benchmarks/bench_filter.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info

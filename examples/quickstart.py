@@ -6,7 +6,12 @@ Run it with `make demo`.
 import json
 from pathlib import Path
 
-from revuradova import PyBM25Indexer, PyKnowledgeObject, PyQueryUnderstanding
+from revuradova import (
+    PyBM25Indexer,
+    PyKnowledgeObject,
+    PyQueryUnderstanding,
+    PyRetrievalOrchestrator,
+)
 
 DATA = Path(__file__).parent / "data" / "corpus.json"
 
@@ -54,6 +59,29 @@ def main():
     for question in QUESTIONS:
         intent, _ = PyQueryUnderstanding.understand(question)
         print(f"  {intent:<18} {question}")
+
+    print("\n== Orchestrated retrieval: progressive road ==")
+    # Flags: bm25, entity graph, topics, vector search, progressive filtering; then max results.
+    progressive = PyRetrievalOrchestrator(False, False, False, False, True, 3)
+    for question in (QUESTIONS[0], QUESTIONS[1], QUESTIONS[2], QUESTIONS[5]):
+        intent, _ = PyQueryUnderstanding.understand(question)
+        ids, summary = progressive.search(question, documents)
+        print(f"\n{question}  [{intent}]")
+        for doc_id in ids:
+            print(f"  -> {by_id[doc_id].source_location}")
+        print(f"  {summary}")
+
+    print("\n== Orchestrated retrieval: BM25 road ==")
+    ranked = PyRetrievalOrchestrator(True, False, False, False, False, 3)
+    for doc in documents:
+        ranked.index_document(doc)
+    print(ranked.stats())
+    for question in ("expense receipts approval", "budget 2027"):
+        ids, summary = ranked.search(question, [])
+        print(f"\n{question}")
+        for doc_id in ids:
+            print(f"  -> {by_id[doc_id].source_location}")
+        print(f"  {summary}")
 
 
 if __name__ == "__main__":

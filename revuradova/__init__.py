@@ -10,12 +10,14 @@ from revuradova._core import (
     PyKnowledgeObject,
     PyQueryIntent,
     PyQueryUnderstanding,
+    PyRetrievalOrchestrator,
 )
 
 __all__ = [
     "PyKnowledgeObject",
     "PyBM25Indexer",
     "PyQueryIntent",
+    "PyRetrievalOrchestrator",
     "PyQueryUnderstanding",
     "VERSION",
 ]

@@ -1,5 +1,6 @@
 """ReVuradova - Universal Knowledge Ingestion Engine"""
 
+from collections.abc import Sequence
 from typing import Final, final
 
 VERSION: Final[str]
@@ -78,6 +79,41 @@ class PyQueryIntent:
     @staticmethod
     def definition() -> PyQueryIntent:
         """A new Definition intent."""
+
+@final
+class PyRetrievalOrchestrator:
+    """Python binding for RetrievalOrchestrator"""
+
+    def __new__(
+        cls,
+        enable_bm25: bool,
+        enable_entity_graph: bool,
+        enable_topics: bool,
+        enable_vector_search: bool,
+        enable_progressive_filtering: bool,
+        max_results: int,
+    ) -> PyRetrievalOrchestrator:
+        """An orchestrator; the five flags must be `bool` (an int is a TypeError).
+
+        enable_progressive_filtering selects the road of every search: True runs the
+        four-stage filter over the documents passed to search(); False ranks the documents
+        given earlier to index_document() with BM25 (only when enable_bm25 is True).
+        max_results limits either road."""
+
+    def index_document(self, doc: PyKnowledgeObject) -> None:
+        """Adds the object to the orchestrator's BM25 index; silently dropped when the
+        orchestrator has none."""
+
+    def search(self, query: str, documents: Sequence[PyKnowledgeObject]) -> tuple[list[str], str]:
+        """(final identifiers best first, summary line).
+
+        The summary reads "Query: '<query>' | Filtered: <initial> → <final> (<pct>%) |
+        Time: <ms>ms | Cost: $<cost>". `documents` may be any sequence except str; the
+        objects are read in place and left unchanged."""
+
+    def stats(self) -> str:
+        """"BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
+        with the five flags as configured."""
 
 @final
 class PyQueryUnderstanding:

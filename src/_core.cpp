@@ -46,6 +46,7 @@ constexpr RegisteredClass kClasses[] = {
     {"PyKnowledgeObject", knowledge_object_type},
     {"PyBM25Indexer", bm25_indexer_type},
     {"PyQueryIntent", query_intent_type},
+    {"PyRetrievalOrchestrator", retrieval_orchestrator_type},
     {"PyQueryUnderstanding", query_understanding_type},
 };
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "retrieval/id_table.hpp"
+#include "text/search.hpp"
 #include "text/unicode.hpp"
 
 namespace revuradova {
@@ -38,21 +38,6 @@ constexpr std::array<Keyword, 15> kKeywords{{
     {"meaning", QueryIntent::Definition},
     {"?", QueryIntent::FactualLookup},
 }};
-
-// Measures one stage on the monotonic clock.
-class StageTimer {
-public:
-    StageTimer() : start_(std::chrono::steady_clock::now()) {}
-    /// Whole milliseconds elapsed, truncated, modulo 2^32.
-    std::uint32_t elapsed_ms() const {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
-        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ns) / 1'000'000u);
-    }
-
-private:
-    std::chrono::steady_clock::time_point start_;
-};
 
 float percent(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0) return 0.0f;
@@ -87,6 +72,11 @@ StageResult finish_stage(std::string_view stage_name, std::string_view event_lab
     return result;
 }
 
+struct Ranked {
+    std::uint32_t position;
+    float score;
+};
+
 bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidate) {
     switch (intent) {
         case QueryIntent::ProcedureGuidance:
@@ -105,46 +95,76 @@ bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidat
     return true;
 }
 
-// The first candidate carrying each identifier.
-IdTable<const KnowledgeObject*> first_candidates(Candidates candidates) {
-    IdTable<const KnowledgeObject*> table(candidates.size());
-    for (const KnowledgeObject* candidate : candidates) {
-        bool inserted = false;
-        const KnowledgeObject*& slot = table.find_or_insert(candidate->id, inserted);
-        if (inserted) slot = candidate;
-    }
-    return table;
+// Entries ordered best first: higher score, then earlier position (a stable sort by score).
+bool ranks_before(const Ranked& a, const Ranked& b) {
+    if (a.score != b.score) return a.score > b.score;
+    return a.position < b.position;
 }
 
-const KnowledgeObject* lookup(const IdTable<const KnowledgeObject*>& table, std::string_view id) {
-    const auto* found = table.find(id);
-    return found == nullptr ? nullptr : *found;
-}
-
-// Byte-wise substring test; memmem is the C library's fast search.
-bool contains(std::string_view haystack, std::string_view needle) {
-    if (needle.empty()) return true;
-    return memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
-}
-
-// Lower-cases `content` into `out`: pure ASCII (the common case) through a branch-free loop
-// the compiler vectorises, anything else through the full Unicode mapping.
-void lowercase_into(std::string_view content, std::string& out) {
-    out.clear();
-    if (text::is_ascii(content)) {
-        out.resize(content.size());
-        char* dest = out.data();
-        const char* src = content.data();
-        for (std::size_t i = 0; i < content.size(); ++i) {
-            const auto c = static_cast<unsigned char>(src[i]);
-            dest[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26u ? 32 : 0));
+// The first `limit` entries of the stable score ordering of every resolved entry. When
+// `limit` cuts the list, an entry whose best possible score (every term and entity found)
+// cannot beat the worst kept entry is not scanned at all: scores only grow with matches,
+// and a later entry loses every tie.
+std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
+                                  const std::vector<std::string>& entities, Candidates firsts,
+                                  std::uint64_t limit) {
+    std::vector<Ranked> ranked;
+    std::string scratch;
+    const auto score_of = [&](const KnowledgeObject& candidate) {
+        return ProgressiveFilter::semantic_score(candidate.content, lowered_terms, entities,
+                                                 scratch);
+    };
+    std::size_t resolved = 0;
+    for (const KnowledgeObject* first : firsts) resolved += first != nullptr;
+    if (limit >= resolved) {
+        ranked.reserve(resolved);
+        for (std::size_t i = 0; i < firsts.size(); ++i) {
+            if (firsts[i] == nullptr) continue;
+            ranked.push_back({static_cast<std::uint32_t>(i), score_of(*firsts[i])});
         }
-        return;
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+        return ranked;
     }
-    text::append_lowercase(content, out);
+    if (limit == 0) return ranked;
+
+    // Every match adds exactly 1 or 2, so the sum of all of them bounds the undivided score.
+    const auto best_sum = static_cast<float>(lowered_terms.size() + 2 * entities.size());
+    const auto keep = static_cast<std::size_t>(limit);
+    ranked.reserve(keep);  // a heap whose front is the worst kept entry
+    for (std::size_t i = 0; i < firsts.size(); ++i) {
+        const KnowledgeObject* candidate = firsts[i];
+        if (candidate == nullptr) continue;
+        const Ranked entry{static_cast<std::uint32_t>(i), 0.0f};
+        if (ranked.size() == keep) {
+            const std::size_t length = candidate->content.size();
+            const float bound =
+                length == 0 ? best_sum : best_sum / std::sqrt(static_cast<float>(length));
+            if (bound <= ranked.front().score) continue;
+        }
+        const Ranked scored{entry.position, score_of(*candidate)};
+        if (ranked.size() < keep) {
+            ranked.push_back(scored);
+            std::push_heap(ranked.begin(), ranked.end(), ranks_before);
+        } else if (ranks_before(scored, ranked.front())) {
+            std::pop_heap(ranked.begin(), ranked.end(), ranks_before);
+            ranked.back() = scored;
+            std::push_heap(ranked.begin(), ranked.end(), ranks_before);
+        }
+    }
+    std::sort_heap(ranked.begin(), ranked.end(), ranks_before);
+    return ranked;
 }
 
 }  // namespace
+
+StageTimer::StageTimer() : start_(std::chrono::steady_clock::now()) {}
+
+std::uint32_t StageTimer::elapsed_ms() const {
+    const auto elapsed = std::chrono::steady_clock::now() - start_;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ns) / 1'000'000u);
+}
 
 std::string_view intent_name(QueryIntent intent) {
     switch (intent) {
@@ -188,12 +208,16 @@ QueryContext ProgressiveFilter::understand_query(std::string_view query) {
 }
 
 StageResult ProgressiveFilter::stage1_source_relevance(const QueryContext& context,
-                                                       Candidates candidates, Span& span) {
+                                                       Candidates candidates, Span& span,
+                                                       KeptPositions* positions) {
     const StageTimer timer;
     std::vector<std::string> kept;
     kept.reserve(candidates.size());
-    for (const KnowledgeObject* candidate : candidates) {
-        if (passes_source_relevance(context.intent, *candidate)) kept.push_back(candidate->id);
+    if (positions != nullptr) positions->clear();
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (!passes_source_relevance(context.intent, *candidates[i])) continue;
+        kept.push_back(candidates[i]->id);
+        if (positions != nullptr) positions->push_back(static_cast<std::uint32_t>(i));
     }
     return finish_stage("1_source_relevance", "stage1_filtered", std::move(kept),
                         candidates.size(), timer, span);
@@ -201,11 +225,17 @@ StageResult ProgressiveFilter::stage1_source_relevance(const QueryContext& conte
 
 StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
                                                   Candidates candidates, Identifiers ids,
-                                                  Span& span) {
+                                                  Span& span, KeptPositions* positions) {
     const StageTimer timer;
     std::vector<std::string> kept;
+    if (positions != nullptr) positions->clear();
     if (context.domains.empty() && context.knowledge_types.empty()) {
         kept.assign(ids.begin(), ids.end());
+        if (positions != nullptr) {
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                positions->push_back(static_cast<std::uint32_t>(i));
+            }
+        }
     } else {
         // Per identifier: does any candidate carrying it pass the domain test, the type test?
         struct Passes {
@@ -219,7 +249,7 @@ StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
             if (!entry.domain) {
                 entry.domain = std::any_of(
                     context.domains.begin(), context.domains.end(),
-                    [&](const std::string& d) { return contains(candidate->domain, d); });
+                    [&](const std::string& d) { return text::contains(candidate->domain, d); });
             }
             if (!entry.type) {
                 entry.type = std::find(context.knowledge_types.begin(),
@@ -227,11 +257,12 @@ StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
                                        candidate->knowledge_type) != context.knowledge_types.end();
             }
         }
-        for (const std::string& id : ids) {
-            const Passes* entry = passes.find(id);
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            const Passes* entry = passes.find(ids[i]);
             if (!context.domains.empty() && (entry == nullptr || !entry->domain)) continue;
             if (!context.knowledge_types.empty() && (entry == nullptr || !entry->type)) continue;
-            kept.push_back(id);
+            kept.push_back(ids[i]);
+            if (positions != nullptr) positions->push_back(static_cast<std::uint32_t>(i));
         }
     }
     return finish_stage("2_type_domain", "stage2_filtered", std::move(kept), ids.size(),
@@ -247,12 +278,43 @@ StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context,
 StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context,
                                                 Candidates candidates, Identifiers ids,
                                                 Span& span, const UtcTimestamp& now) {
-    const StageTimer timer;
-    const auto first = first_candidates(candidates);
+    const StageTimer timer;  // the lookup counts as part of the stage
+    const auto firsts = first_candidates(candidates, ids);
+    return freshness(context, ids, firsts, span, now, nullptr, timer);
+}
+
+std::vector<const KnowledgeObject*> ProgressiveFilter::first_candidates(Candidates candidates,
+                                                                       Identifiers ids) {
+    IdTable<const KnowledgeObject*> table(candidates.size());
+    for (const KnowledgeObject* candidate : candidates) {
+        bool inserted = false;
+        const KnowledgeObject*& slot = table.find_or_insert(candidate->id, inserted);
+        if (inserted) slot = candidate;
+    }
+    std::vector<const KnowledgeObject*> firsts;
+    firsts.reserve(ids.size());
+    for (const std::string& id : ids) {
+        const auto* found = table.find(id);
+        firsts.push_back(found == nullptr ? nullptr : *found);
+    }
+    return firsts;
+}
+
+StageResult ProgressiveFilter::stage3_freshness_resolved(const QueryContext& context,
+                                                         Identifiers ids, Candidates firsts,
+                                                         Span& span, const UtcTimestamp& now,
+                                                         KeptPositions* positions) {
+    return freshness(context, ids, firsts, span, now, positions, StageTimer());
+}
+
+StageResult ProgressiveFilter::freshness(const QueryContext& context, Identifiers ids,
+                                         Candidates firsts, Span& span, const UtcTimestamp& now,
+                                         KeptPositions* positions, const StageTimer& timer) {
     std::vector<std::string> kept;
     kept.reserve(ids.size());
-    for (const std::string& id : ids) {
-        const KnowledgeObject* candidate = lookup(first, id);
+    if (positions != nullptr) positions->clear();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const KnowledgeObject* candidate = firsts[i];
         if (candidate == nullptr) continue;
         if (context.time_range) {
             const TimeRange& range = *context.time_range;
@@ -261,7 +323,8 @@ StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context,
         }
         if (candidate->valid_until && now > *candidate->valid_until) continue;
         if (candidate->valid_from && now < *candidate->valid_from) continue;
-        kept.push_back(id);
+        kept.push_back(ids[i]);
+        if (positions != nullptr) positions->push_back(static_cast<std::uint32_t>(i));
     }
     return finish_stage("3_freshness", "stage3_filtered", std::move(kept), ids.size(), timer,
                         span);
@@ -272,14 +335,26 @@ float ProgressiveFilter::semantic_score(std::string_view content,
                                         const std::vector<std::string>& entities,
                                         std::string& scratch) {
     float score = 0.0f;
-    if (!lowered_terms.empty()) {
-        lowercase_into(content, scratch);
-        for (const std::string& term : lowered_terms) {
-            if (contains(scratch, term)) score = score + 1.0f;
+    // ASCII text lower-cases byte for byte, so terms are first looked for case-folded in
+    // place; only a text with other characters, where a term was not found that way, is
+    // lower-cased in full (once) and searched again.
+    bool lowered = false;
+    for (const std::string& term : lowered_terms) {
+        bool found;
+        if (!lowered) {
+            const text::FoldedMatch match = text::find_ascii_folded(content, term);
+            found = match == text::FoldedMatch::Found;
+            if (match == text::FoldedMatch::NeedsUnicode) {
+                scratch.clear();
+                text::append_lowercase(content, scratch);
+                lowered = true;
+            }
         }
+        if (lowered) found = text::contains(scratch, term);
+        if (found) score = score + 1.0f;
     }
     for (const std::string& entity : entities) {
-        if (contains(content, entity)) score = score + 2.0f;
+        if (text::contains(content, entity)) score = score + 2.0f;
     }
     if (!content.empty()) score = score / std::sqrt(static_cast<float>(content.size()));
     return score;
@@ -288,49 +363,34 @@ float ProgressiveFilter::semantic_score(std::string_view content,
 StageResult ProgressiveFilter::stage4_semantic_reranking(const QueryContext& context,
                                                          Candidates candidates, Identifiers ids,
                                                          std::uint64_t limit, Span& span) {
-    const StageTimer timer;
+    const StageTimer timer;  // the lookup counts as part of the stage
+    const auto firsts = first_candidates(candidates, ids);
+    return reranking(context, ids, firsts, limit, span, nullptr, timer);
+}
+
+StageResult ProgressiveFilter::stage4_semantic_reranking_resolved(
+    const QueryContext& context, Identifiers ids, Candidates firsts, std::uint64_t limit,
+    Span& span, KeptPositions* positions) {
+    return reranking(context, ids, firsts, limit, span, positions, StageTimer());
+}
+
+StageResult ProgressiveFilter::reranking(const QueryContext& context, Identifiers ids,
+                                         Candidates firsts, std::uint64_t limit, Span& span,
+                                         KeptPositions* positions, const StageTimer& timer) {
     std::vector<std::string> lowered_terms;
     for (const std::string_view term : text::split_white_space(context.query)) {
         lowered_terms.push_back(text::to_lowercase(term));
     }
 
-    // Each distinct identifier is scored once, on its first candidate.
-    struct Entry {
-        const KnowledgeObject* candidate = nullptr;
-        float score = 0.0f;
-        bool scored = false;
-    };
-    IdTable<Entry> table(candidates.size());
-    for (const KnowledgeObject* candidate : candidates) {
-        bool inserted = false;
-        Entry& entry = table.find_or_insert(candidate->id, inserted);
-        if (inserted) entry.candidate = candidate;
-    }
-
-    struct Ranked {
-        const std::string* id;
-        float score;
-    };
-    std::vector<Ranked> ranked;
-    ranked.reserve(ids.size());
-    std::string scratch;
-    for (const std::string& id : ids) {
-        Entry* entry = table.find(id);
-        if (entry == nullptr) continue;
-        if (!entry->scored) {
-            entry->score =
-                semantic_score(entry->candidate->content, lowered_terms, context.entities, scratch);
-            entry->scored = true;
-        }
-        ranked.push_back({&id, entry->score});
-    }
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
-    if (limit < ranked.size()) ranked.resize(static_cast<std::size_t>(limit));
-
+    const std::vector<Ranked> ranked =
+        rank_semantic(lowered_terms, context.entities, firsts, limit);
     std::vector<std::string> kept;
     kept.reserve(ranked.size());
-    for (const Ranked& r : ranked) kept.push_back(*r.id);
+    if (positions != nullptr) positions->clear();
+    for (const Ranked& r : ranked) {
+        kept.push_back(ids[r.position]);
+        if (positions != nullptr) positions->push_back(r.position);
+    }
     return finish_stage("4_semantic_rerank", "stage4_reranked", std::move(kept), ids.size(),
                         timer, span);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -73,9 +74,24 @@ struct RetrievalResult {
 using Candidates = std::span<const KnowledgeObject* const>;
 using Identifiers = std::span<const std::string>;
 
+/// Positions, in a stage's input, of the entries the stage kept, in output order. Callers
+/// that keep data of their own alongside the identifiers follow a stage with these.
+using KeptPositions = std::vector<std::uint32_t>;
+
 /// Formats a float with `decimals` digits after the point from its exact value, ties to
 /// even ("6.2" for 6.25).
 std::string format_fixed(float value, int decimals);
+
+/// Measures one stage on the monotonic clock.
+class StageTimer {
+public:
+    StageTimer();
+    /// Whole milliseconds elapsed, truncated, modulo 2^32.
+    std::uint32_t elapsed_ms() const;
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
 
 /// Query understanding and the four filter stages. Stateless: every operation is a pure
 /// function of its arguments plus the clocks, and appends exactly one event to `span`.
@@ -84,12 +100,13 @@ struct ProgressiveFilter {
 
     /// Keeps the candidates whose kind suits the intent, in candidate order.
     static StageResult stage1_source_relevance(const QueryContext& context, Candidates candidates,
-                                               Span& span);
+                                               Span& span, KeptPositions* kept = nullptr);
 
     /// Applies the context's domain and knowledge-type criteria (any candidate with the
     /// identifier may pass).
     static StageResult stage2_type_domain(const QueryContext& context, Candidates candidates,
-                                          Identifiers ids, Span& span);
+                                          Identifiers ids, Span& span,
+                                          KeptPositions* kept = nullptr);
 
     /// Drops identifiers without a candidate, outside the time range, or outside their
     /// first candidate's validity window at the current instant.
@@ -105,7 +122,32 @@ struct ProgressiveFilter {
                                                  Candidates candidates, Identifiers ids,
                                                  std::uint64_t limit, Span& span);
 
-    /// The stage-4 score of one content for already lower-cased query terms.
+    /// For each identifier, the first candidate carrying it, or null.
+    static std::vector<const KnowledgeObject*> first_candidates(Candidates candidates,
+                                                                Identifiers ids);
+
+    /// Stages 3 and 4 for identifiers already resolved to their first candidate
+    /// (`firsts[i]` for `ids[i]`, null when none carries it): the same results without a
+    /// lookup per stage.
+    static StageResult stage3_freshness_resolved(const QueryContext& context, Identifiers ids,
+                                                 Candidates firsts, Span& span,
+                                                 const UtcTimestamp& now, KeptPositions* kept);
+    static StageResult stage4_semantic_reranking_resolved(const QueryContext& context,
+                                                          Identifiers ids, Candidates firsts,
+                                                          std::uint64_t limit, Span& span,
+                                                          KeptPositions* kept);
+
+private:
+    static StageResult freshness(const QueryContext& context, Identifiers ids, Candidates firsts,
+                                 Span& span, const UtcTimestamp& now, KeptPositions* kept,
+                                 const StageTimer& timer);
+    static StageResult reranking(const QueryContext& context, Identifiers ids, Candidates firsts,
+                                 std::uint64_t limit, Span& span, KeptPositions* kept,
+                                 const StageTimer& timer);
+
+public:
+    /// The stage-4 score of one content for already lower-cased query terms. `scratch`
+    /// holds the lower-cased content when it is not pure ASCII.
     static float semantic_score(std::string_view content,
                                 const std::vector<std::string>& lowered_terms,
                                 const std::vector<std::string>& entities,

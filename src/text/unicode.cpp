@@ -4,6 +4,10 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace revuradova::text {
 namespace {
 
@@ -212,14 +216,26 @@ std::vector<std::string_view> split_white_space(std::string_view text) {
 }
 
 bool is_ascii(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t i = 0;
+#if defined(__SSE2__)
+    // 64 bytes an iteration: OR the blocks, then test every byte's top bit at once.
+    for (; i + 64 <= text.size(); i += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 48));
+        const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+        if (_mm_movemask_epi8(any) != 0) return false;
+    }
+#endif
     std::uint64_t any_high = 0;
     for (; i + 8 <= text.size(); i += 8) {
         std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
+        std::memcpy(&word, bytes + i, 8);
         any_high |= word;
     }
-    for (; i < text.size(); ++i) any_high |= static_cast<unsigned char>(text[i]);
+    for (; i < text.size(); ++i) any_high |= bytes[i];
     return (any_high & 0x8080808080808080ULL) == 0;
 }
 

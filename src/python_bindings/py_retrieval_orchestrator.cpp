@@ -1,0 +1,188 @@
+// Python view of this file:
+//   class PyRetrievalOrchestrator:
+//       """Python binding for RetrievalOrchestrator"""
+//       def __new__(cls, enable_bm25: bool, enable_entity_graph: bool, enable_topics: bool,
+//                   enable_vector_search: bool, enable_progressive_filtering: bool,
+//                   max_results: int) -> PyRetrievalOrchestrator: ...
+//       def index_document(self, doc: PyKnowledgeObject) -> None: ...  # dropped without BM25
+//       def search(self, query: str, documents: Sequence[PyKnowledgeObject]
+//                  ) -> tuple[list[str], str]: ...                    # (final ids, summary)
+//       def stats(self) -> str:
+//           "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
+//
+// search() reads the passed knowledge objects in place: each is held by a strong reference
+// and a shared borrow until the search returns, and nothing is copied.
+
+#include <string>
+#include <vector>
+
+#include "python_bindings/args.hpp"
+#include "python_bindings/boundary.hpp"
+#include "python_bindings/classes.hpp"
+#include "python_bindings/py_knowledge_object.hpp"
+#include "retrieval/orchestrator.hpp"
+
+namespace revuradova::py {
+namespace {
+
+using OrchestratorInstance = Instance<RetrievalOrchestrator>;
+
+LazyType& type();
+
+constexpr const char* kNewParameters[] = {"enable_bm25",          "enable_entity_graph",
+                                          "enable_topics",        "enable_vector_search",
+                                          "enable_progressive_filtering", "max_results"};
+constexpr Signature kNewSignature{"PyRetrievalOrchestrator", kNewParameters};
+
+PyObject* orchestrator_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
+    return guard([&] {
+        PyObject* values[6];
+        parse_arguments(kNewSignature, args, kwargs, values);
+        OrchestratorConfig config;
+        config.enable_bm25 = flag_arg(values[0], kNewParameters[0]);
+        config.enable_entity_graph = flag_arg(values[1], kNewParameters[1]);
+        config.enable_topics = flag_arg(values[2], kNewParameters[2]);
+        config.enable_vector_search = flag_arg(values[3], kNewParameters[3]);
+        config.enable_progressive_filtering = flag_arg(values[4], kNewParameters[4]);
+        config.max_results = count_arg(values[5], kNewParameters[5]);
+        return create_instance(cls, RetrievalOrchestrator(config));
+    });
+}
+
+constexpr const char* kIndexParameters[] = {"doc"};
+constexpr Signature kIndexSignature{"index_document", kIndexParameters};
+
+PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return guard([&] {
+        auto& instance = instance_of<RetrievalOrchestrator>(self, type());
+        ExclusiveBorrow borrow(instance.borrow);
+        PyObject* values[1];
+        parse_arguments(kIndexSignature, args, nargs, kwnames, values);
+        const KnowledgeObjectRef doc = knowledge_object_arg(values[0], "doc");
+        if (BM25Indexer* index = instance.value.bm25_indexer()) index->index_document(doc.get());
+        return none().release();
+    });
+}
+
+// The knowledge objects of a `documents` argument, held for the duration of a search.
+class DocumentList {
+public:
+    explicit DocumentList(PyObject* documents) {
+        if (PyUnicode_Check(documents)) {
+            PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+            raise_argument_error("documents");
+        }
+        if (PyList_CheckExact(documents) || PyTuple_CheckExact(documents)) {
+            // Exact lists and tuples iterate by index; reading items runs no Python code.
+            const bool list = PyList_CheckExact(documents);
+            const Py_ssize_t size = list ? PyList_Size(documents) : PyTuple_Size(documents);
+            reserve(size);
+            for (Py_ssize_t i = 0; i < size; ++i) {
+                add(list ? PyList_GetItem(documents, i) : PyTuple_GetItem(documents, i));
+            }
+            return;
+        }
+        if (!PySequence_Check(documents)) {
+            PyErr_Format(PyExc_TypeError, "'%s' object is not a sequence",
+                         type_name_of(documents).c_str());
+            raise_argument_error("documents");
+        }
+        // Anything the sequence's own iteration raises passes through unchanged.
+        Object iterator = Object::checked(PyObject_GetIter(documents));
+        while (Object item = Object::steal(PyIter_Next(iterator.get()))) add(item.get());
+        if (PyErr_Occurred()) throw PythonError();
+    }
+
+    Candidates candidates() const { return pointers_; }
+
+private:
+    void reserve(Py_ssize_t size) {
+        refs_.reserve(static_cast<std::size_t>(size));
+        pointers_.reserve(static_cast<std::size_t>(size));
+    }
+
+    void add(PyObject* item) {
+        if (item == nullptr) throw PythonError();
+        refs_.push_back(knowledge_object_arg(item, "documents"));
+        pointers_.push_back(&refs_.back().get());
+    }
+
+    std::vector<KnowledgeObjectRef> refs_;
+    std::vector<const KnowledgeObject*> pointers_;
+};
+
+constexpr const char* kSearchParameters[] = {"query", "documents"};
+constexpr Signature kSearchSignature{"search", kSearchParameters};
+
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&] {
+        auto& instance = instance_of<RetrievalOrchestrator>(self, type());
+        SharedBorrow borrow(instance.borrow);
+        PyObject* values[2];
+        parse_arguments(kSearchSignature, args, nargs, kwnames, values);
+        const std::string_view query = text_arg(values[0], "query");
+        const DocumentList documents(values[1]);
+        const RetrievalResult result = instance.value.search(query, documents.candidates());
+        return make_tuple(make_list(result.final_ids, [](const std::string& id) { return to_str(id); }),
+                          to_str(result.summary()))
+            .release();
+    });
+}
+
+PyObject* stats(PyObject* self, PyObject*) {
+    return guard([&] {
+        auto& instance = instance_of<RetrievalOrchestrator>(self, type());
+        SharedBorrow borrow(instance.borrow);
+        const OrchestratorConfig& config = instance.value.config();
+        const auto word = [](bool flag) { return flag ? "true" : "false"; };
+        std::string text = "BM25: ";
+        text += word(config.enable_bm25);
+        text += ", EntityGraph: ";
+        text += word(config.enable_entity_graph);
+        text += ", Topics: ";
+        text += word(config.enable_topics);
+        text += ", Vector: ";
+        text += word(config.enable_vector_search);
+        text += ", Progressive: ";
+        text += word(config.enable_progressive_filtering);
+        return to_str(text).release();
+    });
+}
+
+PyMethodDef kMethods[] = {
+    {"index_document", as_method(index_document), METH_FASTCALL | METH_KEYWORDS,
+     "index_document($self, doc)\n--\n\n"},
+    {"search", as_method(search), METH_FASTCALL | METH_KEYWORDS,
+     "search($self, query, documents)\n--\n\n"},
+    {"stats", as_method(stats), METH_NOARGS, "stats($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr} /* sentinel */
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "PyRetrievalOrchestrator(enable_bm25, enable_entity_graph, enable_topics, "
+                    "enable_vector_search, enable_progressive_filtering, max_results)\n--\n\n"
+                    "Python binding for RetrievalOrchestrator")},
+    {Py_tp_new, reinterpret_cast<void*>(orchestrator_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<RetrievalOrchestrator>)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr} /* sentinel */
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.PyRetrievalOrchestrator",
+    .basicsize = sizeof(OrchestratorInstance),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+LazyType g_type{&kSpec, "PyRetrievalOrchestrator"};
+LazyType& type() { return g_type; }
+
+}  // namespace
+
+LazyType& retrieval_orchestrator_type() { return g_type; }
+
+}  // namespace revuradova::py

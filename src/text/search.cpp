@@ -1,0 +1,96 @@
+#include "text/search.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+#include "text/unicode.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace revuradova::text {
+namespace {
+
+// Substring search after W. Muła's "SIMD-friendly algorithms for substring searching":
+// 16 positions at a time are filtered by comparing their first and last byte with the
+// needle's, and only survivors are verified. With `Fold`, haystack bytes are compared with
+// bit 0x20 set, which maps 'A'..'Z' onto 'a'..'z' and never rejects a true match; the
+// verification then compares ASCII lower-case forms exactly.
+template <bool Fold>
+bool verify(const unsigned char* at, std::string_view needle) {
+    for (std::size_t j = 0; j < needle.size(); ++j) {
+        unsigned char byte = at[j];
+        if constexpr (Fold) {
+            if (byte >= 0x80) return false;
+            byte = static_cast<unsigned char>(kAsciiLower[byte]);
+        }
+        if (byte != static_cast<unsigned char>(needle[j])) return false;
+    }
+    return true;
+}
+
+// Returns whether the needle occurs; with `Fold`, also ORs every haystack byte it passes over
+// into `seen` (all of them when the needle is absent), so non-ASCII input is noticed.
+template <bool Fold>
+bool search(std::string_view haystack, std::string_view needle, unsigned& seen) {
+    const std::size_t n = needle.size();
+    if (n == 0) return true;
+    if (n > haystack.size()) {
+        if constexpr (Fold) seen |= is_ascii(haystack) ? 0u : 0x80u;
+        return false;
+    }
+    const auto* h = reinterpret_cast<const unsigned char*>(haystack.data());
+    const std::size_t last_start = haystack.size() - n;  // last valid match position
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const unsigned char fold = Fold ? 0x20 : 0x00;
+    const __m128i first = _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
+    const __m128i last = _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
+    const __m128i fold_bits = _mm_set1_epi8(static_cast<char>(fold));
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= last_start + 1; i += 16) {
+        const __m128i raw_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        if constexpr (Fold) any = _mm_or_si128(any, raw_first);
+        const __m128i block_first = _mm_or_si128(raw_first, fold_bits);
+        const __m128i block_last = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n - 1)), fold_bits);
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last))));
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+    }
+    if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
+#endif
+    for (; i <= last_start; ++i) {
+        if (verify<Fold>(h + i, needle)) return true;
+    }
+    if constexpr (Fold) {
+        for (std::size_t j = i; j < haystack.size(); ++j) seen |= h[j];
+#if !defined(__SSE2__)
+        for (std::size_t j = 0; j < i; ++j) seen |= h[j];
+#endif
+    }
+    return false;
+}
+
+}  // namespace
+
+bool contains(std::string_view haystack, std::string_view needle) {
+    unsigned unused = 0;
+    return search<false>(haystack, needle, unused);
+}
+
+FoldedMatch find_ascii_folded(std::string_view haystack, std::string_view lowered_needle) {
+    unsigned seen = 0;
+    if (is_ascii(lowered_needle) && search<true>(haystack, lowered_needle, seen)) {
+        return FoldedMatch::Found;
+    }
+    if (!is_ascii(lowered_needle)) seen = is_ascii(haystack) ? 0u : 0x80u;
+    return (seen & 0x80u) != 0 ? FoldedMatch::NeedsUnicode : FoldedMatch::Absent;
+}
+
+}  // namespace revuradova::text

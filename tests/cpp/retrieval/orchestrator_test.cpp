@@ -1,0 +1,217 @@
+#include "retrieval/orchestrator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <regex>
+
+namespace revuradova {
+namespace {
+
+KnowledgeObject make(std::string id, KnowledgeType type, std::string content) {
+    KnowledgeObject object =
+        KnowledgeObject::create(SourceType::Markdown, "loc", type, "ops", std::move(content));
+    object.id = std::move(id);
+    return object;
+}
+
+std::vector<const KnowledgeObject*> pointers(const std::vector<KnowledgeObject>& objects) {
+    std::vector<const KnowledgeObject*> out;
+    for (const auto& o : objects) out.push_back(&o);
+    return out;
+}
+
+OrchestratorConfig config(bool bm25, bool progressive, std::uint64_t max_results = 10) {
+    OrchestratorConfig c;
+    c.enable_bm25 = bm25;
+    c.enable_progressive_filtering = progressive;
+    c.max_results = max_results;
+    return c;
+}
+
+std::vector<std::string> event_names(const Span& span) {
+    std::vector<std::string> names;
+    for (const auto& e : span.events) names.push_back(e.name);
+    return names;
+}
+
+using Ids = std::vector<std::string>;
+
+TEST(Orchestrator, ComponentsFollowFlags) {
+    for (int mask = 0; mask < 16; ++mask) {
+        OrchestratorConfig c;
+        c.enable_bm25 = mask & 1;
+        c.enable_entity_graph = mask & 2;
+        c.enable_topics = mask & 4;
+        c.enable_vector_search = mask & 8;
+        const RetrievalOrchestrator orchestrator(c);
+        EXPECT_EQ(orchestrator.bm25_indexer() != nullptr, c.enable_bm25);
+        EXPECT_EQ(orchestrator.entity_graph() != nullptr, c.enable_entity_graph);
+        EXPECT_EQ(orchestrator.topic_index() != nullptr, c.enable_topics);
+        EXPECT_EQ(orchestrator.vector_store() != nullptr, c.enable_vector_search);
+    }
+    OrchestratorConfig c;
+    c.enable_entity_graph = true;
+    c.enable_topics = true;
+    c.enable_vector_search = true;
+    const RetrievalOrchestrator orchestrator(c);
+    EXPECT_TRUE(orchestrator.entity_graph()->entities.empty());
+    EXPECT_TRUE(orchestrator.entity_graph()->canonical_entity_by_alias.empty());
+    EXPECT_TRUE(orchestrator.topic_index()->topics.empty());
+    EXPECT_TRUE(orchestrator.topic_index()->assignments.empty());
+    EXPECT_TRUE(orchestrator.vector_store()->chunks.empty());
+    EXPECT_EQ(orchestrator.vector_store()->config, VectorDbConfig::defaults());
+}
+
+TEST(VectorDbConfig, Defaults) {
+    const VectorDbConfig a = VectorDbConfig::defaults();
+    VectorDbConfig b = VectorDbConfig::defaults();
+    EXPECT_EQ(a.backend, "memory");
+    EXPECT_FALSE(a.endpoint);
+    EXPECT_FALSE(a.api_key);
+    EXPECT_EQ(a.collection_name, "revuradova");
+    EXPECT_EQ(a.distance_metric, "cosine");
+    EXPECT_EQ(a.dimension, 1536u);
+    EXPECT_EQ(a, b);
+    b.backend[0] = 'M';  // fresh texts, nothing shared
+    EXPECT_EQ(a.backend, "memory");
+    const VectorDbStore store(b);
+    EXPECT_TRUE(store.chunks.empty());
+    EXPECT_TRUE(store.document_chunks.empty());
+    EXPECT_EQ(store.config, b);
+}
+
+TEST(Orchestrator, RootSpanAndTraceIdentifiers) {
+    const RetrievalOrchestrator orchestrator(config(false, true));
+    const std::vector<KnowledgeObject> docs = {make("a", KnowledgeType::Data, "x")};
+    Span first;
+    Span second;
+    orchestrator.search("", pointers(docs), &first);
+    orchestrator.search("q", pointers(docs), &second);
+    const std::regex shape(
+        "trace_[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    EXPECT_TRUE(std::regex_match(first.trace_id, shape)) << first.trace_id;
+    EXPECT_EQ(first.trace_id.size(), 42u);
+    EXPECT_NE(first.trace_id, second.trace_id);
+    EXPECT_EQ(first.span_id, "retrieval_span");
+    EXPECT_EQ(first.name, "orchestrated_search");
+    EXPECT_EQ(first.attributes.at("query"), "");
+    EXPECT_EQ(first.attributes.at("documents"), "1");
+    EXPECT_EQ(second.attributes.at("query"), "q");
+    EXPECT_EQ(first.status, SpanStatus::Ok);
+    EXPECT_TRUE(first.end_time);
+}
+
+TEST(Orchestrator, ProgressiveEmptyList) {
+    RetrievalOrchestrator orchestrator(config(true, true));
+    orchestrator.bm25_indexer()->index_document(make("indexed", KnowledgeType::Data, "match"));
+    Span trace;
+    const RetrievalResult result = orchestrator.search("match", {}, &trace);
+    EXPECT_EQ(event_names(trace), (Ids{"stage1: 0 docs \u2192 0"}));
+    EXPECT_EQ(result.stages.size(), 1u);
+    EXPECT_TRUE(result.final_ids.empty());
+    EXPECT_EQ(result.estimated_cost, 0.0f);
+    EXPECT_EQ(trace.attributes.at("documents"), "0");
+}
+
+TEST(Orchestrator, ProgressiveEarlyStops) {
+    const RetrievalOrchestrator orchestrator(config(false, true));
+    // Stage 1 keeps nothing: a procedure question over data documents.
+    std::vector<KnowledgeObject> docs;
+    for (int i = 0; i < 5; ++i) docs.push_back(make("d" + std::to_string(i), KnowledgeType::Data, "x"));
+    Span trace;
+    RetrievalResult result = orchestrator.search("how do I", pointers(docs), &trace);
+    EXPECT_EQ(event_names(trace), (Ids{"stage1: 5 docs \u2192 0"}));
+    EXPECT_EQ(result.stages.size(), 1u);
+
+    // Stage 3 keeps nothing: every document expired.
+    for (auto& d : docs) d.valid_until = UtcTimestamp::from_unix(0, 0);
+    result = orchestrator.search("where?", pointers(docs), &trace);
+    EXPECT_EQ(event_names(trace), (Ids{"stage1: 5 docs \u2192 5", "stage2: 5 \u2192 5 docs",
+                                       "stage3: 5 \u2192 0 docs"}));
+    EXPECT_EQ(result.stages.size(), 3u);
+    EXPECT_TRUE(result.final_ids.empty());
+    EXPECT_EQ(result.summary().find("Filtered: 5 \u2192 0 (0.0%)") != std::string::npos, true);
+}
+
+TEST(Orchestrator, ProgressiveFullRoad) {
+    const RetrievalOrchestrator orchestrator(config(false, true, 2));
+    const std::vector<KnowledgeObject> docs = {
+        make("x", KnowledgeType::Procedure, "reset the router"),
+        make("y", KnowledgeType::Procedure, "reset password now"),
+        make("x", KnowledgeType::Data, "duplicate id, other object"),
+        make("z", KnowledgeType::Policy, "reset policy"),
+    };
+    Span trace;
+    const RetrievalResult result =
+        orchestrator.search("how do I reset password", pointers(docs), &trace);
+    EXPECT_EQ(event_names(trace),
+              (Ids{"stage1: 4 docs \u2192 2", "stage2: 2 \u2192 2 docs", "stage3: 2 \u2192 2 docs",
+                   "stage4: 2 \u2192 2 docs"}));
+    ASSERT_EQ(result.stages.size(), 4u);
+    EXPECT_EQ(result.stages[0].stage_name, "1_source_relevance");
+    EXPECT_EQ(result.stages[3].stage_name, "4_semantic_rerank");
+    EXPECT_EQ(result.final_ids, (Ids{"y", "x"}));
+    EXPECT_EQ(result.estimated_cost, 2.0f * 0.0001f);
+    std::uint32_t sum = 0;
+    for (const auto& s : result.stages) sum += s.duration_ms;
+    EXPECT_EQ(result.total_time_ms, sum);
+}
+
+TEST(Orchestrator, DuplicateIdentifiersReachStageTwoOnce) {
+    const RetrievalOrchestrator orchestrator(config(false, true));
+    const std::vector<KnowledgeObject> docs = {make("x", KnowledgeType::Data, "a"),
+                                               make("y", KnowledgeType::Data, "b"),
+                                               make("x", KnowledgeType::Data, "c")};
+    Span trace;
+    const RetrievalResult result = orchestrator.search("where?", pointers(docs), &trace);
+    EXPECT_EQ(trace.events[0].name, "stage1: 3 docs \u2192 3");
+    EXPECT_EQ(result.stages[0].document_ids, (Ids{"x", "y", "x"}));
+    EXPECT_EQ(result.stages[1].document_ids, (Ids{"x", "y", "x"}));
+    // Stage 4 scores the first "x" for both of its entries.
+    EXPECT_EQ(result.final_ids.size(), 3u);
+}
+
+TEST(Orchestrator, Bm25Road) {
+    RetrievalOrchestrator orchestrator(config(true, false, 3));
+    for (int i = 0; i < 5; ++i) {
+        orchestrator.bm25_indexer()->index_document(
+            make("d" + std::to_string(i), KnowledgeType::Data, std::string(i + 1, 'w') + "ord alpha"));
+    }
+    const std::vector<KnowledgeObject> passed = {make("p", KnowledgeType::Data, "alpha")};
+    Span trace;
+    const RetrievalResult result = orchestrator.search("alpha", pointers(passed), &trace);
+    EXPECT_EQ(event_names(trace), (Ids{"bm25_found_3_results"}));
+    EXPECT_EQ(result.final_ids.size(), 3u);
+    EXPECT_TRUE(result.stages.empty());
+    EXPECT_EQ(result.total_time_ms, 0u);
+    const float cost = 3.0f * 0.0001f;
+    EXPECT_EQ(result.estimated_cost, cost);
+    EXPECT_LT(result.estimated_cost, 0.0003f);  // the float just below the nearest one
+    EXPECT_EQ(trace.attributes.at("documents"), "1");
+
+    const RetrievalOrchestrator zero(config(true, false, 0));
+    zero.search("alpha", {}, &trace);
+    EXPECT_EQ(event_names(trace), (Ids{"bm25_found_0_results"}));
+}
+
+TEST(Orchestrator, Bm25RoadWithoutIndex) {
+    const RetrievalOrchestrator orchestrator(config(false, false));
+    Span trace;
+    const RetrievalResult result = orchestrator.search("query", {}, &trace);
+    EXPECT_EQ(result.query, "query");
+    EXPECT_TRUE(result.stages.empty());
+    EXPECT_TRUE(result.final_ids.empty());
+    EXPECT_EQ(result.total_time_ms, 0u);
+    EXPECT_EQ(result.estimated_cost, 0.0f);
+    EXPECT_TRUE(trace.events.empty());
+}
+
+TEST(Orchestrator, FailingRandomSourceThrows) {
+    const RetrievalOrchestrator orchestrator(
+        config(false, true), [](std::uint8_t*, std::size_t) { throw RandomSourceError(EIO); });
+    EXPECT_THROW(orchestrator.search("q", {}), RandomSourceError);
+}
+
+}  // namespace
+}  // namespace revuradova
