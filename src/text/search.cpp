@@ -65,14 +65,12 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
     }
     if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
 #endif
+    const std::size_t scanned = i;  // bytes before this were ORed into `seen` above
     for (; i <= last_start; ++i) {
         if (verify<Fold>(h + i, needle)) return true;
     }
     if constexpr (Fold) {
-        for (std::size_t j = i; j < haystack.size(); ++j) seen |= h[j];
-#if !defined(__SSE2__)
-        for (std::size_t j = 0; j < i; ++j) seen |= h[j];
-#endif
+        for (std::size_t j = scanned; j < haystack.size(); ++j) seen |= h[j];
     }
     return false;
 }

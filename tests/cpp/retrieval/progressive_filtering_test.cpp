@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace revuradova {
 namespace {
@@ -359,6 +361,46 @@ TEST(RetrievalResult, SixteenthRoundsToEven) {
     result.add_stage(stage_with(ids, 0, 0));
     result.add_stage(stage_with({"id"}, 15, 0));
     EXPECT_NE(result.summary().find("(6.2%)"), std::string::npos) << result.summary();
+}
+
+}  // namespace
+}  // namespace revuradova
+
+namespace revuradova {
+namespace {
+
+// The pruned top-k selection of stage 4 equals scoring everything and sorting stably.
+TEST(Stage4, LimitedRankingEqualsFullSort) {
+    std::mt19937 rng(17);
+    const char* words[] = {"alpha", "Beta", "gamma", "DELTA", "x", "alphabet", "caf\u00e9"};
+    for (int round = 0; round < 200; ++round) {
+        std::vector<KnowledgeObject> objects;
+        const int count = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < count; ++i) {
+            std::string content;
+            const int length = static_cast<int>(rng() % 8);
+            for (int w = 0; w < length; ++w) content += std::string(words[rng() % 7]) + " ";
+            objects.push_back(make("id" + std::to_string(rng() % 30), KnowledgeType::Data, "", content));
+        }
+        const auto candidates = pointers(objects);
+        Ids ids;
+        for (const auto& o : objects) ids.push_back(o.id);
+        ids.push_back("missing");
+        QueryContext context;
+        context.query = rng() % 2 ? "alpha gamma" : "ALPHA beta x caf\u00c9";
+        if (rng() % 3 == 0) context.entities = {"DELTA"};
+        Span span = fresh_span();
+        const Ids all =
+            ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 1000, span)
+                .document_ids;
+        for (std::uint64_t limit : {0u, 1u, 2u, 3u, 5u, 8u}) {
+            const Ids limited =
+                ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, limit, span)
+                    .document_ids;
+            const Ids expected(all.begin(), all.begin() + std::min<std::size_t>(limit, all.size()));
+            ASSERT_EQ(limited, expected) << "round " << round << " limit " << limit;
+        }
+    }
 }
 
 }  // namespace

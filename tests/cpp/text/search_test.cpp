@@ -1,0 +1,72 @@
+#include "text/search.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "text/unicode.hpp"
+
+namespace revuradova::text {
+namespace {
+
+bool reference_folded(std::string_view haystack, std::string_view needle) {
+    return to_lowercase(haystack).find(needle) != std::string::npos;
+}
+
+TEST(Search, ExactContains) {
+    EXPECT_TRUE(contains("abc", ""));
+    EXPECT_TRUE(contains("hello world", "o w"));
+    EXPECT_FALSE(contains("hello world", "O w"));
+    EXPECT_FALSE(contains("ab", "abc"));
+    const std::string long_text = std::string(100, 'a') + "needle" + std::string(100, 'b');
+    EXPECT_TRUE(contains(long_text, "needle"));
+    EXPECT_TRUE(contains(long_text, long_text));
+    EXPECT_FALSE(contains(long_text, "needles"));
+}
+
+TEST(Search, FoldedOutcomes) {
+    EXPECT_EQ(find_ascii_folded("The Quick BROWN fox", "brown"), FoldedMatch::Found);
+    EXPECT_EQ(find_ascii_folded("The Quick BROWN fox", "browne"), FoldedMatch::Absent);
+    // '@' | 0x20 is '`': the fold must not turn one into the other.
+    EXPECT_EQ(find_ascii_folded("a@b", "a`b"), FoldedMatch::Absent);
+    EXPECT_EQ(find_ascii_folded("[x]", "{x}"), FoldedMatch::Absent);
+    // Found within ASCII bytes even when other characters follow.
+    EXPECT_EQ(find_ascii_folded("ALPHA café", "alpha"), FoldedMatch::Found);
+    // Not found in ASCII, but the Kelvin sign lower-cases to "k": needs the full mapping.
+    EXPECT_EQ(find_ascii_folded("\u212Aey", "key"), FoldedMatch::NeedsUnicode);
+    EXPECT_EQ(find_ascii_folded("plain", "caf\u00e9"), FoldedMatch::Absent);
+    EXPECT_EQ(find_ascii_folded("caf\u00c9", "caf\u00e9"), FoldedMatch::NeedsUnicode);
+    EXPECT_EQ(find_ascii_folded("x", "longer"), FoldedMatch::Absent);
+    EXPECT_EQ(find_ascii_folded("\u00e9", "longer"), FoldedMatch::NeedsUnicode);
+}
+
+// Random texts over a small alphabet, long enough to cross the 16-byte blocks: the folded
+// search agrees with lower-casing and searching, and it asks for the Unicode path exactly
+// when the text has non-ASCII bytes and no ASCII match.
+TEST(Search, FoldedAgreesWithLowercaseThenFind) {
+    std::mt19937 rng(3);
+    const std::string alphabet[] = {"a", "B", "c", "A", "b", " ", "@", "`", "\u00e9", "\u212A", "k"};
+    for (int round = 0; round < 4000; ++round) {
+        std::string haystack;
+        const int length = static_cast<int>(rng() % 70);
+        for (int i = 0; i < length; ++i) haystack += alphabet[rng() % 9 + (round % 5 == 0 ? 2 : 0)];
+        std::string needle;
+        const int needle_length = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < needle_length; ++i) needle += "abck @`"[rng() % 7];
+        const bool expected = reference_folded(haystack, needle);
+        const FoldedMatch got = find_ascii_folded(haystack, needle);
+        if (got == FoldedMatch::Found) {
+            EXPECT_TRUE(expected) << haystack << " / " << needle;
+        } else if (got == FoldedMatch::Absent) {
+            EXPECT_FALSE(expected) << haystack << " / " << needle;
+            EXPECT_TRUE(is_ascii(haystack));
+        } else {
+            EXPECT_FALSE(is_ascii(haystack));
+        }
+        EXPECT_EQ(contains(haystack, needle), haystack.find(needle) != std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace revuradova::text
