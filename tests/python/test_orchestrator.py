@@ -255,9 +255,9 @@ def test_rerank_uses_full_unicode_lowercasing(make_object):
     plain = make_object("nothing to see here")
     kelvin = make_object("\u212aey facts")  # KELVIN SIGN lower-cases to "k"
     sigma = make_object("ΟΔΟΣ και " + "x" * 40)  # final sigma: "οδος"
-    ids, _ = orchestrator().search("key?", [plain, kelvin])
+    ids, _ = orchestrator().search("key ?", [plain, kelvin])
     assert ids == [kelvin.id, plain.id]
-    ids, _ = orchestrator().search("οδος?", [plain, sigma])
+    ids, _ = orchestrator().search("οδος ?", [plain, sigma])
     assert ids == [sigma.id, plain.id]
-    ids, _ = orchestrator().search("οδοσ?", [plain, sigma])
+    ids, _ = orchestrator().search("οδοσ ?", [plain, sigma])
     assert ids == [plain.id, sigma.id]  # both score 0: passed order
