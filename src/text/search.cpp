@@ -5,7 +5,10 @@
 
 #include "text/unicode.hpp"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define REVURADOVA_AVX2_DISPATCH 1
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -75,16 +78,65 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
     return false;
 }
 
+#if defined(REVURADOVA_AVX2_DISPATCH)
+// The same filter 32 positions at a time, for processors with AVX2 (chosen at run time).
+template <bool Fold>
+__attribute__((target("avx2"))) bool search_avx2(std::string_view haystack,
+                                                 std::string_view needle, unsigned& seen) {
+    const std::size_t n = needle.size();
+    if (n == 0) return true;
+    if (n > haystack.size()) return search<Fold>(haystack, needle, seen);
+    const auto* h = reinterpret_cast<const unsigned char*>(haystack.data());
+    const std::size_t last_start = haystack.size() - n;
+    const unsigned char fold = Fold ? 0x20 : 0x00;
+    const __m256i first =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
+    const __m256i last =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
+    const __m256i fold_bits = _mm256_set1_epi8(static_cast<char>(fold));
+    __m256i any = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 32 <= last_start + 1; i += 32) {
+        const __m256i raw_first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+        if constexpr (Fold) any = _mm256_or_si256(any, raw_first);
+        const __m256i block_first = _mm256_or_si256(raw_first, fold_bits);
+        const __m256i block_last = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n - 1)), fold_bits);
+        auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last))));
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+    }
+    if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
+    // The remaining positions (fewer than 32) go through the 16-byte path on the suffix.
+    const std::string_view rest = haystack.substr(i);
+    return search<Fold>(rest, needle, seen);
+}
+
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
+template <bool Fold>
+bool dispatch(std::string_view haystack, std::string_view needle, unsigned& seen) {
+#if defined(REVURADOVA_AVX2_DISPATCH)
+    if (kHasAvx2) return search_avx2<Fold>(haystack, needle, seen);
+#endif
+    return search<Fold>(haystack, needle, seen);
+}
+
 }  // namespace
 
 bool contains(std::string_view haystack, std::string_view needle) {
     unsigned unused = 0;
-    return search<false>(haystack, needle, unused);
+    return dispatch<false>(haystack, needle, unused);
 }
 
 FoldedMatch find_ascii_folded(std::string_view haystack, std::string_view lowered_needle) {
     unsigned seen = 0;
-    if (is_ascii(lowered_needle) && search<true>(haystack, lowered_needle, seen)) {
+    if (is_ascii(lowered_needle) && dispatch<true>(haystack, lowered_needle, seen)) {
         return FoldedMatch::Found;
     }
     if (!is_ascii(lowered_needle)) seen = is_ascii(haystack) ? 0u : 0x80u;
