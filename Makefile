@@ -48,8 +48,9 @@ demo: install
 	$(VPY) examples/quickstart.py
 
 bench: install
+	$(VPY) -m pip install -q --no-build-isolation ".[bench]"
 	$(VPY) benchmarks/bench_bm25.py
-	$(VPY) benchmarks/bench_filter.py
+	$(VPY) benchmarks/run.py $(BENCH_ARGS)
 
 clean:
 	rm -rf build $(VENV) *.egg-info

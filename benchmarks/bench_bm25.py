@@ -11,17 +11,20 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
 
-from corpus import make_documents, make_queries, make_vocabulary  # noqa: E402
+from corpora import random_vocabulary, synthetic_documents, zipf_queries  # noqa: E402
 from measure import current_rss_bytes, latencies, summary  # noqa: E402
 
 from revuradova import PyBM25Indexer, PyKnowledgeObject  # noqa: E402
 
 
 def run(doc_count=100_000, vocabulary_size=50_000, query_count=1_000, limit=10):
-    vocabulary = make_vocabulary(vocabulary_size)
-    texts = make_documents(vocabulary, doc_count, 50, 400)
-    queries = make_queries(vocabulary, query_count, 1, 5)
-    objects = [PyKnowledgeObject("markdown", f"doc{i}", "reference", "bench", t) for i, t in enumerate(texts)]
+    vocabulary = random_vocabulary(vocabulary_size)
+    texts = synthetic_documents(vocabulary, doc_count, seed=2)
+    queries = zipf_queries(vocabulary, query_count, 1, 5, seed=3)
+    objects = [
+        PyKnowledgeObject("markdown", f"doc{i}", "reference", "bench", t)
+        for i, t in enumerate(texts)
+    ]
     tokens = sum(len(t.split()) for t in texts)
     content_bytes = sum(len(t.encode()) for t in texts)
 
@@ -57,13 +60,21 @@ def main():
     parser.add_argument("--queries", type=int, default=1_000)
     args = parser.parse_args()
     r = run(args.docs, query_count=args.queries)
-    print(f"BM25 index: {r['documents']:,} documents, {r['tokens']:,} tokens, {r['content_mb']:.1f} MB")
-    print(f"  indexing   {r['indexing_s']:.2f} s  {r['docs_per_s']:,.0f} docs/s  "
-          f"{r['mb_per_s']:.1f} MB/s  {r['ns_per_token']:.1f} ns/token")
-    print(f"  memory     {r['index_rss_mb']:.1f} MB resident growth, "
-          f"{r['rss_bytes_per_token']:.2f} bytes per stored token")
+    print(
+        f"BM25 index: {r['documents']:,} documents, {r['tokens']:,} tokens, {r['content_mb']:.1f} MB"
+    )
+    print(
+        f"  indexing   {r['indexing_s']:.2f} s  {r['docs_per_s']:,.0f} docs/s  "
+        f"{r['mb_per_s']:.1f} MB/s  {r['ns_per_token']:.1f} ns/token"
+    )
+    print(
+        f"  memory     {r['index_rss_mb']:.1f} MB resident growth, "
+        f"{r['rss_bytes_per_token']:.2f} bytes per stored token"
+    )
     s = r["search"]
-    print(f"  search     p50 {s['p50_ms']:.3f} ms  p99 {s['p99_ms']:.3f} ms  mean {s['mean_ms']:.3f} ms")
+    print(
+        f"  search     p50 {s['p50_ms']:.3f} ms  p99 {s['p99_ms']:.3f} ms  mean {s['mean_ms']:.3f} ms"
+    )
     print(f"  stats      {r['stats']}")
 
 

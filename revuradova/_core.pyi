@@ -4,7 +4,15 @@ from collections.abc import Sequence
 from typing import Final, final
 
 VERSION: Final[str]
-__all__: list[str]
+__all__ = [
+    "PyKnowledgeObject",
+    "PyBM25Indexer",
+    "PyQueryIntent",
+    "PyRetrievalOrchestrator",
+    "PyQueryUnderstanding",
+    "__doc__",
+    "VERSION",
+]
 
 @final
 class PyKnowledgeObject:
@@ -112,7 +120,7 @@ class PyRetrievalOrchestrator:
         objects are read in place and left unchanged."""
 
     def stats(self) -> str:
-        """"BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
+        """ "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
         with the five flags as configured."""
 
 @final

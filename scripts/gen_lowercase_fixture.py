@@ -39,8 +39,11 @@ def main():
         "inline constexpr char32_t kReferenceAssigned[][2] = {",
     ]
     out += [f"    {{0x{a:X}, 0x{b:X}}}," for a, b in ranges]
-    out += ["};", "struct ReferenceLower { char32_t code_point; const char* lower; };",
-            "inline constexpr ReferenceLower kReferenceLower[] = {"]
+    out += [
+        "};",
+        "struct ReferenceLower { char32_t code_point; const char* lower; };",
+        "inline constexpr ReferenceLower kReferenceLower[] = {",
+    ]
     out += [f"    {{0x{cp:X}, {c_string(low)}}}," for cp, low in changed]
     out += ["};", "// clang-format on"]
     sys.stdout.write("\n".join(out) + "\n")

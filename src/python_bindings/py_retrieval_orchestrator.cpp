@@ -124,7 +124,7 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         const std::string_view query = text_arg(values[0], "query");
         const DocumentList documents(values[1]);
         const RetrievalResult result = instance.value.search(query, documents.candidates());
-        return make_tuple(make_list(result.final_ids, [](const std::string& id) { return to_str(id); }),
+        return make_tuple(make_list(result.final_ids, [](std::string_view id) { return to_str(id); }),
                           to_str(result.summary()))
             .release();
     });

@@ -46,10 +46,9 @@ std::vector<std::uint32_t> first_occurrences(Candidates documents) {
 
 // The passed documents whose identifier is among `ids`: caller order, each document at
 // most once, every document carrying one of the identifiers.
-std::vector<const KnowledgeObject*> select_candidates(Candidates documents,
-                                                      const std::vector<std::string>& ids) {
+std::vector<const KnowledgeObject*> select_candidates(Candidates documents, const TextList& ids) {
     IdTable<bool> wanted(ids.size());
-    for (const std::string& id : ids) {
+    for (const std::string_view id : ids) {
         bool inserted = false;
         wanted.find_or_insert(id, inserted) = true;
     }
@@ -106,7 +105,6 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
         const std::vector<RankedHit> hits =
             bm25_indexer_->rank(query, static_cast<std::size_t>(config_.max_results));
         root.add_event("bm25_found_" + std::to_string(hits.size()) + "_results");
-        result.final_ids.reserve(hits.size());
         for (const RankedHit& hit : hits) result.final_ids.push_back(bm25_indexer_->doc_id(hit.slot));
     }
 
@@ -150,7 +148,7 @@ void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
     }
 
     for (int number = 2; number <= 4; ++number) {
-        const std::vector<std::string>& previous = result.stages.back().document_ids;
+        const TextList& previous = result.stages.back().document_ids;
         Span stage_span = root;
         switch (number) {
             case 2: {

@@ -46,7 +46,7 @@ float percent(std::uint64_t part, std::uint64_t whole) {
 
 // Fills the counts, the duration and the event of a stage that kept `kept` of `input`.
 StageResult finish_stage(std::string_view stage_name, std::string_view event_label,
-                         std::vector<std::string> kept,
+                         TextList kept,
                          std::uint64_t input, const StageTimer& timer, Span& span) {
     StageResult result;
     result.stage_name = stage_name;
@@ -211,8 +211,8 @@ StageResult ProgressiveFilter::stage1_source_relevance(const QueryContext& conte
                                                        Candidates candidates, Span& span,
                                                        KeptPositions* positions) {
     const StageTimer timer;
-    std::vector<std::string> kept;
-    kept.reserve(candidates.size());
+    TextList kept;
+    kept.reserve(candidates.size(), candidates.size() * 40);
     if (positions != nullptr) positions->clear();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         if (!passes_source_relevance(context.intent, *candidates[i])) continue;
@@ -227,10 +227,10 @@ StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
                                                   Candidates candidates, Identifiers ids,
                                                   Span& span, KeptPositions* positions) {
     const StageTimer timer;
-    std::vector<std::string> kept;
+    TextList kept;
     if (positions != nullptr) positions->clear();
     if (context.domains.empty() && context.knowledge_types.empty()) {
-        kept.assign(ids.begin(), ids.end());
+        kept = ids;
         if (positions != nullptr) {
             for (std::size_t i = 0; i < ids.size(); ++i) {
                 positions->push_back(static_cast<std::uint32_t>(i));
@@ -293,7 +293,7 @@ std::vector<const KnowledgeObject*> ProgressiveFilter::first_candidates(Candidat
     }
     std::vector<const KnowledgeObject*> firsts;
     firsts.reserve(ids.size());
-    for (const std::string& id : ids) {
+    for (const std::string_view id : ids) {
         const auto* found = table.find(id);
         firsts.push_back(found == nullptr ? nullptr : *found);
     }
@@ -310,8 +310,8 @@ StageResult ProgressiveFilter::stage3_freshness_resolved(const QueryContext& con
 StageResult ProgressiveFilter::freshness(const QueryContext& context, Identifiers ids,
                                          Candidates firsts, Span& span, const UtcTimestamp& now,
                                          KeptPositions* positions, const StageTimer& timer) {
-    std::vector<std::string> kept;
-    kept.reserve(ids.size());
+    TextList kept;
+    kept.reserve(ids.size(), ids.size() * 40);
     if (positions != nullptr) positions->clear();
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const KnowledgeObject* candidate = firsts[i];
@@ -384,8 +384,8 @@ StageResult ProgressiveFilter::reranking(const QueryContext& context, Identifier
 
     const std::vector<Ranked> ranked =
         rank_semantic(lowered_terms, context.entities, firsts, limit);
-    std::vector<std::string> kept;
-    kept.reserve(ranked.size());
+    TextList kept;
+    kept.reserve(ranked.size(), ranked.size() * 40);
     if (positions != nullptr) positions->clear();
     for (const Ranked& r : ranked) {
         kept.push_back(ids[r.position]);

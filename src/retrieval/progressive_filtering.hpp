@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "models/knowledge_object.hpp"
+#include "models/text_list.hpp"
 #include "monitoring/otel_tracing.hpp"
 
 namespace revuradova {
@@ -48,7 +49,7 @@ struct QueryContext {
 /// What one stage kept and how long it took.
 struct StageResult {
     std::string stage_name;
-    std::vector<std::string> document_ids;
+    TextList document_ids;
     std::uint64_t output_count = 0;
     std::uint64_t filtered_count = 0;
     float retained_percent = 0.0f;
@@ -59,7 +60,7 @@ struct StageResult {
 struct RetrievalResult {
     std::string query;
     std::vector<StageResult> stages;
-    std::vector<std::string> final_ids;
+    TextList final_ids;
     std::uint32_t total_time_ms = 0;
     float estimated_cost = 0.0f;
 
@@ -72,7 +73,7 @@ struct RetrievalResult {
 
 /// Candidates are read in place: the caller's knowledge objects, in the caller's order.
 using Candidates = std::span<const KnowledgeObject* const>;
-using Identifiers = std::span<const std::string>;
+using Identifiers = const TextList&;
 
 /// Positions, in a stage's input, of the entries the stage kept, in output order. Callers
 /// that keep data of their own alongside the identifiers follow a stage with these.

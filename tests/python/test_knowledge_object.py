@@ -13,7 +13,9 @@ KNOWLEDGE_TYPES = ["procedure", "policy", "definition", "data", "code", "discuss
 
 def test_properties_read_back_and_ids_are_fresh():
     first = PyKnowledgeObject("pdf", "s3://bucket/a.pdf", "policy", "finance", "Refunds in 30 days")
-    second = PyKnowledgeObject("pdf", "s3://bucket/a.pdf", "policy", "finance", "Refunds in 30 days")
+    second = PyKnowledgeObject(
+        "pdf", "s3://bucket/a.pdf", "policy", "finance", "Refunds in 30 days"
+    )
     assert first.id != second.id
     for obj in (first, second):
         assert ID_SHAPE.fullmatch(obj.id)
@@ -36,7 +38,9 @@ def test_every_accepted_type_text(source_type, knowledge_type):
     PyKnowledgeObject(source_type, "", knowledge_type, "", "")
 
 
-@pytest.mark.parametrize("text", ["PDF", "Pdf", " pdf", "pdf ", "local-file", "localfile", "", "txt"])
+@pytest.mark.parametrize(
+    "text", ["PDF", "Pdf", " pdf", "pdf ", "local-file", "localfile", "", "txt"]
+)
 def test_invalid_source_type(text):
     with pytest.raises(ValueError) as info:
         PyKnowledgeObject(text, "", "policy", "", "")

@@ -4,7 +4,7 @@ import re
 
 import pytest
 
-from revuradova import PyKnowledgeObject, PyRetrievalOrchestrator
+from revuradova import PyRetrievalOrchestrator
 
 ARROW = "\u2192"
 SUMMARY = re.compile(
@@ -14,7 +14,9 @@ SUMMARY = re.compile(
 )
 
 
-def orchestrator(bm25=True, progressive=True, max_results=10, graph=False, topics=False, vector=False):
+def orchestrator(
+    bm25=True, progressive=True, max_results=10, graph=False, topics=False, vector=False
+):
     return PyRetrievalOrchestrator(bm25, graph, topics, vector, progressive, max_results)
 
 
@@ -30,19 +32,33 @@ def corpus(make_object):
         make_object("How to reset the router: unplug it", knowledge_type="procedure", domain="it"),
         make_object("Reset your password in the portal", knowledge_type="procedure", domain="it"),
         make_object("Leave policy: thirty days", knowledge_type="policy", domain="hr"),
-        make_object("Churn: customers who cancel", knowledge_type="definition", domain="analytics compliance"),
+        make_object(
+            "Churn: customers who cancel",
+            knowledge_type="definition",
+            domain="analytics compliance",
+        ),
         make_object("Q3 sales rose in Europe", knowledge_type="data", domain="sales"),
     ]
 
 
 def test_stats_and_signature():
     o = PyRetrievalOrchestrator(True, False, False, False, True, 5)
-    assert o.stats() == "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
-    o = PyRetrievalOrchestrator(
-        enable_bm25=False, enable_entity_graph=True, enable_topics=True,
-        enable_vector_search=True, enable_progressive_filtering=False, max_results=0,
+    assert (
+        o.stats()
+        == "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
     )
-    assert o.stats() == "BM25: false, EntityGraph: true, Topics: true, Vector: true, Progressive: false"
+    o = PyRetrievalOrchestrator(
+        enable_bm25=False,
+        enable_entity_graph=True,
+        enable_topics=True,
+        enable_vector_search=True,
+        enable_progressive_filtering=False,
+        max_results=0,
+    )
+    assert (
+        o.stats()
+        == "BM25: false, EntityGraph: true, Topics: true, Vector: true, Progressive: false"
+    )
     assert PyRetrievalOrchestrator.__text_signature__ == (
         "(enable_bm25, enable_entity_graph, enable_topics, enable_vector_search, "
         "enable_progressive_filtering, max_results)"
@@ -79,8 +95,14 @@ def test_without_bm25_everything_is_dropped(corpus):
         assert o.index_document(doc) is None
     ids, summary = o.search("reset", corpus)
     assert ids == []
-    assert parse(summary) == {"query": "reset", "initial": "0", "final": "0",
-                              "percent": "0.0", "time": "0", "cost": "0.000000"}
+    assert parse(summary) == {
+        "query": "reset",
+        "initial": "0",
+        "final": "0",
+        "percent": "0.0",
+        "time": "0",
+        "cost": "0.000000",
+    }
 
 
 def test_bm25_road(corpus, make_object):
@@ -97,7 +119,12 @@ def test_bm25_road(corpus, make_object):
     ids, summary = o.search("common", [])
     assert len(ids) == 3
     fields = parse(summary)
-    assert (fields["initial"], fields["final"], fields["percent"], fields["time"]) == ("0", "3", "0.0", "0")
+    assert (fields["initial"], fields["final"], fields["percent"], fields["time"]) == (
+        "0",
+        "3",
+        "0.0",
+        "0",
+    )
     assert fields["cost"] == "0.000300"
 
 
@@ -127,8 +154,14 @@ def test_progressive_limits_and_empty(corpus):
     assert parse(summary)["percent"] == "40.0"
     ids, summary = o.search("anything", [])
     assert ids == []
-    assert parse(summary) == {"query": "anything", "initial": "0", "final": "0",
-                              "percent": "0.0", "time": "0", "cost": "0.000000"}
+    assert parse(summary) == {
+        "query": "anything",
+        "initial": "0",
+        "final": "0",
+        "percent": "0.0",
+        "time": "0",
+        "cost": "0.000000",
+    }
     ids, summary = orchestrator(max_results=0).search("where?", corpus)
     assert ids == [] and parse(summary)["final"] == "0"
 

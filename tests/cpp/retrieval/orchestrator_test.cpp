@@ -2,23 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "test_objects.hpp"
+
 #include <cerrno>
 #include <regex>
 
 namespace revuradova {
 namespace {
 
-KnowledgeObject make(std::string id, KnowledgeType type, std::string content) {
-    KnowledgeObject object =
-        KnowledgeObject::create(SourceType::Markdown, "loc", type, "ops", std::move(content));
-    object.id = std::move(id);
-    return object;
-}
+using testing::pointers;
 
-std::vector<const KnowledgeObject*> pointers(const std::vector<KnowledgeObject>& objects) {
-    std::vector<const KnowledgeObject*> out;
-    for (const auto& o : objects) out.push_back(&o);
-    return out;
+KnowledgeObject make(std::string id, KnowledgeType type, std::string content) {
+    return testing::make_object(std::move(id), type, "ops", std::move(content));
 }
 
 OrchestratorConfig config(bool bm25, bool progressive, std::uint64_t max_results = 10) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_objects.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -9,18 +11,8 @@
 namespace revuradova {
 namespace {
 
-KnowledgeObject make(std::string id, KnowledgeType type, std::string domain, std::string content) {
-    KnowledgeObject object = KnowledgeObject::create(SourceType::Markdown, "loc", type,
-                                                     std::move(domain), std::move(content));
-    object.id = std::move(id);
-    return object;
-}
-
-std::vector<const KnowledgeObject*> pointers(const std::vector<KnowledgeObject>& objects) {
-    std::vector<const KnowledgeObject*> out;
-    for (const auto& o : objects) out.push_back(&o);
-    return out;
-}
+using testing::pointers;
+constexpr auto make = testing::make_object;
 
 Span fresh_span() { return SpanBuilder::create("trace", "span", "test").build(); }
 
@@ -392,11 +384,11 @@ TEST(Stage4, LimitedRankingEqualsFullSort) {
         Span span = fresh_span();
         const Ids all =
             ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 1000, span)
-                .document_ids;
+                .document_ids.to_vector();
         for (std::uint64_t limit : {0u, 1u, 2u, 3u, 5u, 8u}) {
             const Ids limited =
                 ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, limit, span)
-                    .document_ids;
+                    .document_ids.to_vector();
             const Ids expected(all.begin(), all.begin() + std::min<std::size_t>(limit, all.size()));
             ASSERT_EQ(limited, expected) << "round " << round << " limit " << limit;
         }

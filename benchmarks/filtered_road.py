@@ -1,0 +1,163 @@
+"""The filtered road, three ways over the same documents and questions:
+
+* revuradova: PyRetrievalOrchestrator.search with progressive filtering;
+* pure Python: the same four stages written plainly, as a user would without the package;
+* yardstick: merely lower-casing every content and scanning it once (bytes.lower + find).
+"""
+
+import argparse
+import math
+import random
+import time
+
+from corpora import random_vocabulary, zipf_cumulative
+
+KNOWLEDGE_TYPES = ["procedure", "policy", "definition", "data", "code", "discussion", "reference"]
+DOMAINS = ["finance", "hr compliance", "engineering", "sales"]
+TEMPLATES = [
+    "How do I {} the {}?",
+    "What is {} {}?",
+    "Is this {} compliant with {}?",
+    "{} {} {}?",
+    "Compare {} and {}",
+    "{} {} trend",
+]
+KEYWORDS = [
+    ("how do", "ProcedureGuidance"),
+    ("how can", "ProcedureGuidance"),
+    ("process", "ProcedureGuidance"),
+    ("is this", "ComplianceCheck"),
+    ("compliant", "ComplianceCheck"),
+    ("policy", "ComplianceCheck"),
+    ("compare", "Comparison"),
+    ("difference between", "Comparison"),
+    ("trend", "TrendAnalysis"),
+    ("growing", "TrendAnalysis"),
+    ("declining", "TrendAnalysis"),
+    ("define", "Definition"),
+    ("what is", "Definition"),
+    ("meaning", "Definition"),
+    ("?", "FactualLookup"),
+]
+
+
+def make_records(vocabulary, count, seed=11):
+    """(knowledge type, domain, content) with contents of 200 to 2,000 bytes."""
+    rng = random.Random(seed)
+    cumulative = zipf_cumulative(len(vocabulary))
+    records = []
+    for _ in range(count):
+        target = rng.randint(200, 2000)
+        words = rng.choices(vocabulary, cum_weights=cumulative, k=target // 4)
+        text = " ".join(words)[:target]
+        records.append(
+            (rng.choice(KNOWLEDGE_TYPES), rng.choice(DOMAINS), text[0].upper() + text[1:])
+        )
+    return records
+
+
+def make_questions(vocabulary, count, seed=12):
+    rng = random.Random(seed)
+    head = vocabulary[:5000]
+    return [
+        t.format(*rng.choices(head, k=t.count("{}")))
+        for t in (rng.choice(TEMPLATES) for _ in range(count))
+    ]
+
+
+def pure_python_search(query, records, ids, max_results):
+    """The four stages in plain Python over (id, type, domain, content) records."""
+    lowered = query.lower()
+    intent = next((intent for kw, intent in KEYWORDS if kw in lowered), "Unknown")
+    if intent == "ProcedureGuidance":
+        kept = [i for i, r in enumerate(records) if r[0] == "procedure"]
+    elif intent == "ComplianceCheck":
+        kept = [i for i, r in enumerate(records) if r[0] == "policy" or "compliance" in r[1]]
+    elif intent == "Definition":
+        kept = [i for i, r in enumerate(records) if r[0] == "definition"]
+    else:
+        kept = list(range(len(records)))
+    # Stage 2 has no criteria after understanding; stage 3 has no validity windows here.
+    first = {}
+    for i in kept:
+        first.setdefault(ids[i], i)
+    terms = [t.lower() for t in query.split()]
+    scored = []
+    for i in kept:
+        content = records[first[ids[i]]][2]
+        text = content.lower()
+        score = sum(1.0 for t in terms if t in text)
+        if content:
+            score /= math.sqrt(len(content.encode()))
+        scored.append((score, ids[i]))
+    scored.sort(key=lambda pair: -pair[0])
+    return [doc_id for _, doc_id in scored[:max_results]]
+
+
+def run(vocabulary, doc_count, question_count=200, max_results=10):
+    from revuradova import PyKnowledgeObject, PyRetrievalOrchestrator
+
+    records = make_records(vocabulary, doc_count)
+    questions = make_questions(vocabulary, question_count)
+    objects = [
+        PyKnowledgeObject("markdown", f"d{i}", t, d, c) for i, (t, d, c) in enumerate(records)
+    ]
+    ids = [o.id for o in objects]
+    contents = [c.encode() for _, _, c in records]
+    content_mb = sum(len(c) for c in contents) / 1e6
+
+    orchestrator = PyRetrievalOrchestrator(False, False, False, False, True, max_results)
+    start = time.perf_counter()
+    ours = [orchestrator.search(q, objects)[0] for q in questions]
+    ours_s = (time.perf_counter() - start) / len(questions)
+
+    sample = questions[: max(5, question_count // 10)]
+    start = time.perf_counter()
+    python = [pure_python_search(q, records, ids, max_results) for q in sample]
+    python_s = (time.perf_counter() - start) / len(sample)
+    agree = sum(a == b for a, b in zip(ours, python))
+
+    probes = [q.split()[1].lower().encode() for q in sample]
+    start = time.perf_counter()
+    for probe in probes:
+        for c in contents:
+            c.lower().find(probe)
+    yardstick_s = (time.perf_counter() - start) / len(probes)
+
+    return {
+        "documents": doc_count,
+        "content_mb": content_mb,
+        "questions": question_count,
+        "revuradova_ms": ours_s * 1e3,
+        "revuradova_searches_per_s": 1 / ours_s,
+        "revuradova_mb_per_s": content_mb / ours_s,
+        "pure_python_ms": python_s * 1e3,
+        "pure_python_agreement": f"{agree}/{len(sample)}",
+        "yardstick_ms": yardstick_s * 1e3,
+        "yardstick_mb_per_s": content_mb / yardstick_s,
+        "speedup_vs_pure_python": python_s / ours_s,
+        "speedup_vs_yardstick": yardstick_s / ours_s,
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    parser.add_argument("--docs", type=int, nargs="+", default=[10_000, 100_000])
+    parser.add_argument("--questions", type=int, default=200)
+    args = parser.parse_args()
+    vocabulary = random_vocabulary(20_000, seed=5)
+    for count in args.docs:
+        r = run(vocabulary, count, args.questions)
+        print(
+            f"{r['documents']:>9,} docs {r['content_mb']:6.1f} MB: {r['revuradova_ms']:8.2f} ms/search "
+            f"({r['revuradova_searches_per_s']:,.1f}/s, {r['revuradova_mb_per_s']:,.0f} MB/s); "
+            f"pure Python {r['pure_python_ms']:.1f} ms (x{r['speedup_vs_pure_python']:.1f}, "
+            f"same ids {r['pure_python_agreement']}); yardstick {r['yardstick_ms']:.2f} ms "
+            f"(x{r['speedup_vs_yardstick']:.2f})"
+        )
+
+
+if __name__ == "__main__":
+    main()
