@@ -38,10 +38,11 @@ test-python:
 	$(VPY) -P -m pytest -q tests/python
 
 test-cpp: install
-	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DREVURADOVA_BUILD_MODULE=OFF -DREVURADOVA_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
-	  || { echo "error: configuring the C++ tests failed (is GoogleTest installed? Debian: apt-get install libgtest-dev)" >&2; exit 1; }; \
-	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS) && \
+	@echo "building and running the C++ tests (GoogleTest, CTest)"
+	@$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DREVURADOVA_BUILD_MODULE=OFF -DREVURADOVA_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null \
+	  || { echo "GoogleTest not found: install it (Debian: apt-get install libgtest-dev)" >&2; exit 1; }
+	$(VENV)/bin/cmake --build $(CPP_BUILD) -j $(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
 demo: install
