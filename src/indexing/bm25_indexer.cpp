@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "indexing/tokenizer.hpp"
+#include "indexing/top_k.hpp"
 
 namespace revuradova {
 namespace {
@@ -68,38 +69,12 @@ struct Accumulators {
     }
 };
 
-bool better(const RankedHit& a, const RankedHit& b) {
-    if (a.score != b.score) return a.score > b.score;
-    return a.slot < b.slot;
-}
-
-// Keeps the best `limit` hits seen so far; `offer` rejects most candidates with a single
-// comparison against the worst kept hit.
-class TopHits {
-public:
-    explicit TopHits(std::size_t limit) : limit_(limit) {}
-
-    void offer(DocSlot slot, float score) {
-        if (!(score > 0.0f)) return;  // zero and NaN scores are not hits
-        const RankedHit hit{slot, score};
-        if (heap_.size() < limit_) {
-            heap_.push_back(hit);
-            std::push_heap(heap_.begin(), heap_.end(), better);
-        } else if (better(hit, heap_.front())) {
-            std::pop_heap(heap_.begin(), heap_.end(), better);
-            heap_.back() = hit;
-            std::push_heap(heap_.begin(), heap_.end(), better);
-        }
+// Best first: higher score, then earlier first indexing.
+struct HitOrder {
+    bool operator()(const RankedHit& a, const RankedHit& b) const {
+        if (a.score != b.score) return a.score > b.score;
+        return a.slot < b.slot;
     }
-
-    std::vector<RankedHit> take_sorted() {
-        std::sort_heap(heap_.begin(), heap_.end(), better);
-        return std::move(heap_);
-    }
-
-private:
-    std::size_t limit_;
-    std::vector<RankedHit> heap_;  // a heap whose front is the worst kept hit
 };
 
 }  // namespace
@@ -244,13 +219,14 @@ std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& 
         }
     }
 
-    TopHits top(limit);
+    TopK<RankedHit, HitOrder> top(limit, HitOrder{});
+    const auto offer = [&](DocSlot slot) {
+        if (score[slot] > 0.0f) top.offer({slot, score[slot]});  // zero and NaN are not hits
+    };
     if (dense) {
-        for (std::size_t slot = 0; slot < slots; ++slot) {
-            top.offer(static_cast<DocSlot>(slot), score[slot]);
-        }
+        for (std::size_t slot = 0; slot < slots; ++slot) offer(static_cast<DocSlot>(slot));
     } else {
-        for (const DocSlot slot : acc.touched) top.offer(slot, score[slot]);
+        for (const DocSlot slot : acc.touched) offer(slot);
     }
     return top.take_sorted();
 }

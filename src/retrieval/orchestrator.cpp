@@ -8,7 +8,6 @@
 namespace revuradova {
 namespace {
 
-constexpr std::string_view kArrow = "\u2192";
 
 // For every passed document, the position of the first passed document with the same
 // identifier. Open addressing over (hash tag, position) pairs: 8 bytes a bucket, keys read
@@ -67,15 +66,9 @@ void gather(std::vector<const KnowledgeObject*>& values, const KeptPositions& po
     values = std::move(kept);
 }
 
+// "stageN: A → B docs", the root span's progress line for stages 2 to 4.
 std::string stage_event(int stage, std::size_t before, std::size_t after) {
-    std::string event = "stage" + std::to_string(stage) + ": ";
-    event += std::to_string(before);
-    event += ' ';
-    event += kArrow;
-    event += ' ';
-    event += std::to_string(after);
-    event += " docs";
-    return event;
+    return "stage" + std::to_string(stage) + ": " + counts_arrow(before, after) + " docs";
 }
 
 }  // namespace
@@ -135,8 +128,9 @@ void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
                                                            &kept_positions);
     }
     std::size_t kept = stage.document_ids.size();
-    root.add_event("stage1: " + std::to_string(documents.size()) + " docs " + std::string(kArrow) +
-                   " " + std::to_string(kept));
+    // Stage 1's line puts "docs" between the counts.
+    root.add_event("stage1: " + std::to_string(documents.size()) + " docs \u2192 " +
+                   std::to_string(kept));
     result.add_stage(std::move(stage));
     if (kept == 0) return;
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "indexing/top_k.hpp"
 #include "retrieval/id_table.hpp"
 #include "text/search.hpp"
 #include "text/unicode.hpp"
@@ -13,7 +14,6 @@
 namespace revuradova {
 namespace {
 
-constexpr std::string_view kArrow = "\u2192";
 
 struct Keyword {
     std::string_view text;
@@ -60,11 +60,7 @@ StageResult finish_stage(std::string_view stage_name, std::string_view event_lab
     event.reserve(64);
     event += event_label;
     event += ": ";
-    event += std::to_string(input);
-    event += ' ';
-    event += kArrow;
-    event += ' ';
-    event += std::to_string(result.output_count);
+    event += counts_arrow(input, result.output_count);
     event += " docs (";
     event += format_fixed(result.retained_percent, 1);
     event += "%)";
@@ -96,10 +92,12 @@ bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidat
 }
 
 // Entries ordered best first: higher score, then earlier position (a stable sort by score).
-bool ranks_before(const Ranked& a, const Ranked& b) {
-    if (a.score != b.score) return a.score > b.score;
-    return a.position < b.position;
-}
+struct RankOrder {
+    bool operator()(const Ranked& a, const Ranked& b) const {
+        if (a.score != b.score) return a.score > b.score;
+        return a.position < b.position;
+    }
+};
 
 // The first `limit` entries of the stable score ordering of every resolved entry. When
 // `limit` cuts the list, an entry whose best possible score (every term and entity found)
@@ -130,30 +128,19 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
 
     // Every match adds exactly 1 or 2, so the sum of all of them bounds the undivided score.
     const auto best_sum = static_cast<float>(lowered_terms.size() + 2 * entities.size());
-    const auto keep = static_cast<std::size_t>(limit);
-    ranked.reserve(keep);  // a heap whose front is the worst kept entry
+    TopK<Ranked, RankOrder> top(static_cast<std::size_t>(limit), RankOrder{});
     for (std::size_t i = 0; i < firsts.size(); ++i) {
         const KnowledgeObject* candidate = firsts[i];
         if (candidate == nullptr) continue;
-        const Ranked entry{static_cast<std::uint32_t>(i), 0.0f};
-        if (ranked.size() == keep) {
+        if (top.full()) {
             const std::size_t length = candidate->content.size();
             const float bound =
                 length == 0 ? best_sum : best_sum / std::sqrt(static_cast<float>(length));
-            if (bound <= ranked.front().score) continue;
+            if (bound <= top.worst().score) continue;  // a later entry also loses every tie
         }
-        const Ranked scored{entry.position, score_of(*candidate)};
-        if (ranked.size() < keep) {
-            ranked.push_back(scored);
-            std::push_heap(ranked.begin(), ranked.end(), ranks_before);
-        } else if (ranks_before(scored, ranked.front())) {
-            std::pop_heap(ranked.begin(), ranked.end(), ranks_before);
-            ranked.back() = scored;
-            std::push_heap(ranked.begin(), ranked.end(), ranks_before);
-        }
+        top.offer({static_cast<std::uint32_t>(i), score_of(*candidate)});
     }
-    std::sort_heap(ranked.begin(), ranked.end(), ranks_before);
-    return ranked;
+    return top.take_sorted();
 }
 
 }  // namespace
@@ -177,6 +164,10 @@ std::string_view intent_name(QueryIntent intent) {
         case QueryIntent::Unknown: break;
     }
     return "Unknown";
+}
+
+std::string counts_arrow(std::uint64_t before, std::uint64_t after) {
+    return std::to_string(before) + " \u2192 " + std::to_string(after);
 }
 
 std::string format_fixed(float value, int decimals) {
@@ -410,11 +401,7 @@ std::string RetrievalResult::summary() const {
     std::string line = "Query: '";
     line += query;
     line += "' | Filtered: ";
-    line += std::to_string(initial);
-    line += ' ';
-    line += kArrow;
-    line += ' ';
-    line += std::to_string(final_count);
+    line += counts_arrow(initial, final_count);
     line += " (";
     line += format_fixed(retained, 1);
     line += "%) | Time: ";

@@ -79,6 +79,9 @@ using Identifiers = const TextList&;
 /// that keep data of their own alongside the identifiers follow a stage with these.
 using KeptPositions = std::vector<std::uint32_t>;
 
+/// "<before> → <after>" in plain decimals (the arrow is U+2192), as progress texts show counts.
+std::string counts_arrow(std::uint64_t before, std::uint64_t after);
+
 /// Formats a float with `decimals` digits after the point from its exact value, ties to
 /// even ("6.2" for 6.25).
 std::string format_fixed(float value, int decimals);
