@@ -166,9 +166,9 @@ std::vector<BM25Indexer::QueryTerm> BM25Indexer::resolve_query(
     return resolved;
 }
 
-const std::vector<float>& BM25Indexer::norms() const {
+const BM25Indexer::NormCache& BM25Indexer::norms() const {
     NormCache& cache = *norm_cache_;
-    if (cache.valid.load(std::memory_order_acquire)) return cache.norms;
+    if (cache.valid.load(std::memory_order_acquire)) return cache;
     std::lock_guard lock(cache.mutex);
     if (!cache.valid.load(std::memory_order_relaxed)) {
         cache.norms.resize(documents_.size());
@@ -177,15 +177,19 @@ const std::vector<float>& BM25Indexer::norms() const {
         }
         cache.valid.store(true, std::memory_order_release);
     }
-    return cache.norms;
+    return cache;
 }
 
 std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& tokens,
                                                 std::size_t limit) const {
     if (doc_count_ == 0 || limit == 0) return {};
     const std::vector<QueryTerm> query = resolve_query(tokens);
-    const std::vector<float>& norm = norms();
+    const NormCache& cache = norms();
+    const float* norm = cache.norms.data();
     const std::size_t slots = documents_.size();
+    const auto weight_of = [&](const Posting& posting, float idf) {
+        return term_weight(posting.term_frequency, norm[posting.slot], idf);
+    };
 
     std::size_t postings = 0;
     for (const QueryTerm& term : query) {
@@ -203,13 +207,12 @@ std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& 
         const float idf = term.idf;
         if (dense) {
             for (const Posting& posting : term.entry->postings) {
-                score[posting.slot] = score[posting.slot] +
-                                      term_weight(posting.term_frequency, norm[posting.slot], idf);
+                score[posting.slot] = score[posting.slot] + weight_of(posting, idf);
             }
             continue;
         }
         for (const Posting& posting : term.entry->postings) {
-            const float weight = term_weight(posting.term_frequency, norm[posting.slot], idf);
+            const float weight = weight_of(posting, idf);
             if (acc.stamp[posting.slot] != acc.epoch) {
                 acc.stamp[posting.slot] = acc.epoch;
                 score[posting.slot] = 0.0f;
@@ -219,9 +222,15 @@ std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& 
         }
     }
 
+    // Zero and NaN scores are not hits; once the top is full, a score below its worst
+    // cannot enter, so most slots cost two comparisons.
     TopK<RankedHit, HitOrder> top(limit, HitOrder{});
+    float threshold = 0.0f;
     const auto offer = [&](DocSlot slot) {
-        if (score[slot] > 0.0f) top.offer({slot, score[slot]});  // zero and NaN are not hits
+        const float s = score[slot];
+        if (!(s > 0.0f) || s < threshold) return;
+        top.offer({slot, s});
+        if (top.full()) threshold = top.worst().score;
     };
     if (dense) {
         for (std::size_t slot = 0; slot < slots; ++slot) offer(static_cast<DocSlot>(slot));

@@ -122,7 +122,7 @@ private:
         std::vector<float> norms;
     };
 
-    const std::vector<float>& norms() const;
+    const NormCache& norms() const;
     std::vector<QueryTerm> resolve_query(const std::vector<std::string>& tokens) const;
     std::vector<RankedHit> rank_tokens(const std::vector<std::string>& tokens,
                                        std::size_t limit) const;
