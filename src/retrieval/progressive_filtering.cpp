@@ -14,7 +14,6 @@
 namespace revuradova {
 namespace {
 
-
 struct Keyword {
     std::string_view text;
     QueryIntent intent;
@@ -45,8 +44,7 @@ float percent(std::uint64_t part, std::uint64_t whole) {
 }
 
 // Fills the counts, the duration and the event of a stage that kept `kept` of `input`.
-StageResult finish_stage(std::string_view stage_name, std::string_view event_label,
-                         TextList kept,
+StageResult finish_stage(std::string_view stage_name, std::string_view event_label, TextList kept,
                          std::uint64_t input, const StageTimer& timer, Span& span) {
     StageResult result;
     result.stage_name = stage_name;
