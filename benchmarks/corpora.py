@@ -87,6 +87,7 @@ def zipf_cumulative(size, exponent=1.0):
 
 
 def synthetic_documents(vocabulary, count, seed, min_tokens=50, max_tokens=400):
+    """`count` texts of min_tokens to max_tokens words drawn Zipf-wise from `vocabulary`."""
     rng = random.Random(seed)
     cumulative = zipf_cumulative(len(vocabulary))
     return [
@@ -99,14 +100,7 @@ def synthetic_documents(vocabulary, count, seed, min_tokens=50, max_tokens=400):
 
 def zipf_queries(vocabulary, count, min_terms, max_terms, seed):
     """Queries drawn from the same Zipf distribution as the documents."""
-    rng = random.Random(seed)
-    cumulative = zipf_cumulative(len(vocabulary))
-    return [
-        " ".join(
-            rng.choices(vocabulary, cum_weights=cumulative, k=rng.randint(min_terms, max_terms))
-        )
-        for _ in range(count)
-    ]
+    return synthetic_documents(vocabulary, count, seed, min_terms, max_terms)
 
 
 def queries(vocabulary, count, seed):
