@@ -180,10 +180,9 @@ const BM25Indexer::NormCache& BM25Indexer::norms() const {
     return cache;
 }
 
-std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& tokens,
-                                                std::size_t limit) const {
+std::vector<RankedHit> BM25Indexer::rank_terms(const std::vector<QueryTerm>& query,
+                                               std::size_t limit) const {
     if (doc_count_ == 0 || limit == 0) return {};
-    const std::vector<QueryTerm> query = resolve_query(tokens);
     const NormCache& cache = norms();
     const float* norm = cache.norms.data();
     const std::size_t slots = documents_.size();
@@ -242,14 +241,14 @@ std::vector<RankedHit> BM25Indexer::rank_tokens(const std::vector<std::string>& 
 
 std::vector<RankedHit> BM25Indexer::rank(std::string_view query, std::size_t limit) const {
     if (doc_count_ == 0 || limit == 0) return {};
-    return rank_tokens(tokenize(query), limit);
+    return rank_terms(resolve_query(tokenize(query)), limit);
 }
 
 std::vector<SearchResult> BM25Indexer::search(std::string_view query, std::size_t limit) const {
     if (doc_count_ == 0 || limit == 0) return {};
     const std::vector<std::string> tokens = tokenize(query);
-    const std::vector<RankedHit> ranked = rank_tokens(tokens, limit);
     const std::vector<QueryTerm> terms = resolve_query(tokens);
+    const std::vector<RankedHit> ranked = rank_terms(terms, limit);
 
     std::vector<SearchResult> results;
     results.reserve(ranked.size());

@@ -124,7 +124,7 @@ private:
 
     const NormCache& norms() const;
     std::vector<QueryTerm> resolve_query(const std::vector<std::string>& tokens) const;
-    std::vector<RankedHit> rank_tokens(const std::vector<std::string>& tokens,
+    std::vector<RankedHit> rank_terms(const std::vector<QueryTerm>& query,
                                        std::size_t limit) const;
     void remove_postings(DocSlot slot);
 

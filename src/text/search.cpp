@@ -135,11 +135,12 @@ bool contains(std::string_view haystack, std::string_view needle) {
 }
 
 FoldedMatch find_ascii_folded(std::string_view haystack, std::string_view lowered_needle) {
-    unsigned seen = 0;
-    if (is_ascii(lowered_needle) && dispatch<true>(haystack, lowered_needle, seen)) {
-        return FoldedMatch::Found;
+    // A needle with non-ASCII bytes can only occur where the text has some too.
+    if (!is_ascii(lowered_needle)) {
+        return is_ascii(haystack) ? FoldedMatch::Absent : FoldedMatch::NeedsUnicode;
     }
-    if (!is_ascii(lowered_needle)) seen = is_ascii(haystack) ? 0u : 0x80u;
+    unsigned seen = 0;
+    if (dispatch<true>(haystack, lowered_needle, seen)) return FoldedMatch::Found;
     return (seen & 0x80u) != 0 ? FoldedMatch::NeedsUnicode : FoldedMatch::Absent;
 }
 
