@@ -10,10 +10,12 @@
 
 #include "models/box.hpp"
 #include "models/timestamp.hpp"
+#include "text/text_hash.hpp"
 
 namespace revuradova {
 
-using TextMap = std::unordered_map<std::string, std::string>;
+/// Maps keyed by text use the per-process keyed hash.
+using TextMap = std::unordered_map<std::string, std::string, text::TextHash, std::equal_to<>>;
 
 /// The kind of source a document came from.
 enum class SourceType : std::uint8_t { LocalFile, Pdf, Docx, Xlsx, Csv, Json, Yaml, Markdown, Html };
