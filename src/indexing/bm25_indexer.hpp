@@ -1,17 +1,15 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "indexing/term_dictionary.hpp"
 #include "models/knowledge_object.hpp"
+#include "util/index_table.hpp"
 
 namespace revuradova {
 
@@ -34,40 +32,43 @@ struct RankedHit {
     Score score;
 };
 
-/// Heterogeneous string hashing, so that lookups by string_view build no temporary string.
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
-        return std::hash<std::string_view>{}(text);
-    }
-};
-template <class Value>
-using TextKeyedMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
-
 /// Okapi BM25 over an inverted index, k1 = 1.5, b = 0.75, idf = ln((N - df + 0.5) /
 /// (df + 0.5) + 1). Scores are computed in 32-bit floats, per document, adding one term
 /// weight per query token in query order; a document that lacks a token adds nothing, so
 /// the result equals a scan that scores every document against every token.
 ///
 /// Invariants:
-/// - `doc_freq` of a term counts every index_document call whose content held it, also
-///   repeated calls for one identifier; `doc_count_` counts every call.
-/// - Each identifier has one slot; its postings and length are those of its latest
-///   indexing. A term's postings are sorted by slot, at most one per slot.
+/// - Each identifier has one slot, numbered in order of first indexing; its record, length
+///   and postings are those of its latest indexing. N (doc_count) is the number of slots.
+/// - A term is in the dictionary exactly while some stored document holds it; its postings
+///   are sorted by slot, one per document holding it, so its document frequency is the
+///   length of its postings.
+/// - `total_length_` is the sum of the stored lengths; `avg_doc_length_` is that sum over N.
+///
+/// index_document either completes or throws (std::bad_alloc, std::length_error) and leaves
+/// the index as it was. search and rank change nothing that can be observed, but they reuse
+/// scratch held by the index (score accumulators, cached length normalisations): one index
+/// serves one search at a time. The Python binding guarantees that under the interpreter lock.
 class BM25Indexer {
 public:
     static constexpr float kK1 = 1.5f;
     static constexpr float kB = 0.75f;
     static constexpr std::size_t kPreviewCharacters = 200;
+    /// Term frequencies are 32-bit: a longer document is refused with std::length_error.
+    static constexpr std::uint64_t kMaxDocumentTokens = 0xFFFFFFFFu;
 
     BM25Indexer() = default;
-    BM25Indexer(BM25Indexer&&) noexcept = default;
-    BM25Indexer& operator=(BM25Indexer&&) noexcept = default;
+    BM25Indexer(const BM25Indexer&) = default;
+    BM25Indexer& operator=(const BM25Indexer&) = default;
+    /// A moved-from index is empty and usable.
+    BM25Indexer(BM25Indexer&& other) noexcept;
+    BM25Indexer& operator=(BM25Indexer&& other) noexcept;
 
     /// The tokens of `text`, in order with repeats.
     static std::vector<std::string> tokenize(std::string_view text);
 
-    /// Adds (or replaces) the document of `object.id`. Reads id, source_location, content.
+    /// Adds the document of `object.id`, or replaces everything an earlier indexing of that
+    /// identifier contributed. Reads id, source_location, content. Strong guarantee.
     void index_document(const KnowledgeObject& object);
 
     /// At most `limit` hits, best first; equal scores in order of first indexing.
@@ -78,15 +79,19 @@ public:
 
     const std::string& doc_id(DocSlot slot) const { return documents_[slot].id; }
 
-    std::uint32_t doc_count() const { return doc_count_; }
-    /// Number of distinct terms ever indexed (entries of the document-frequency map).
-    std::size_t term_count() const { return terms_.size(); }
+    /// Number of distinct identifiers indexed.
+    std::uint32_t doc_count() const { return static_cast<std::uint32_t>(documents_.size()); }
+    /// Number of distinct terms in the stored documents.
+    std::size_t term_count() const { return term_ids_.size(); }
     float avg_doc_length() const { return avg_doc_length_; }
-    /// Number of distinct identifiers stored.
-    std::size_t stored_documents() const { return documents_.size(); }
     std::uint32_t doc_freq(std::string_view term) const;
     /// Token count of the latest indexing of `id`, or 0 when it was never indexed.
     std::uint64_t doc_length(std::string_view id) const;
+
+    /// The terms in the index, in no particular order (for tests and tools).
+    std::vector<std::string> terms() const;
+    /// The postings of `term` as (slot, term frequency), by slot (for tests and tools).
+    std::vector<std::pair<DocSlot, std::uint32_t>> postings(std::string_view term) const;
 
     /// Bytes held by postings and per-document term lists (for benchmarks).
     std::size_t posting_bytes() const;
@@ -96,10 +101,7 @@ private:
         DocSlot slot;
         std::uint32_t term_frequency;
     };
-    struct TermEntry {
-        std::uint32_t doc_freq = 0;
-        std::vector<Posting> postings;
-    };
+    using PostingList = std::vector<Posting>;
     struct StoredDocument {
         std::string id;
         std::string source_location;
@@ -107,41 +109,55 @@ private:
         std::uint64_t length = 0;
         std::vector<TermId> terms;  // distinct terms of the latest indexing, to replace them
     };
-
+    // Length of a slot as the normalisation reads it, with the normalisation K cached for
+    // the average length current at `generation` (0: not computed).
+    struct SlotLength {
+        float length = 0.0f;
+        mutable float norm = 0.0f;
+        mutable std::uint32_t generation = 0;
+    };
+    // Score accumulator of a slot; valid in sparse mode when `stamp` equals the epoch.
+    struct Accumulator {
+        float score = 0.0f;
+        std::uint32_t stamp = 0;
+    };
     // Query tokens resolved against the dictionary: weight inputs per token, in order.
     struct QueryTerm {
-        const TermEntry* entry;  // null for a token the index has never seen
+        const PostingList* postings;  // null for a token the index does not hold
         float idf;
     };
 
-    // Length normalisation K of every slot for the current average length, built on the
-    // first search after an index change and shared by later searches.
-    struct NormCache {
-        std::mutex mutex;
-        std::atomic<bool> valid{false};
-        std::vector<float> norms;
-    };
-
-    const NormCache& norms() const;
     std::vector<QueryTerm> resolve_query(const std::vector<std::string>& tokens) const;
     std::vector<RankedHit> rank_terms(const std::vector<QueryTerm>& query,
                                        std::size_t limit) const;
-    void remove_postings(DocSlot slot);
+    float norm_of(DocSlot slot) const;
+    void set_average(float average) noexcept;
 
     TermDictionary term_ids_;
-    std::vector<TermEntry> terms_;
-    TextKeyedMap<DocSlot> slots_;
+    std::vector<PostingList> postings_;  // by term id; empty for a free id
+    IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
     std::vector<StoredDocument> documents_;
-    std::uint32_t doc_count_ = 0;
-    std::uint64_t total_length_ = 0;  // sum of the latest lengths of all identifiers
+    std::vector<SlotLength> lengths_;  // by slot
+    std::uint64_t total_length_ = 0;
     float avg_doc_length_ = 0.0f;
+    std::uint32_t norm_generation_ = 1;
 
-    std::unique_ptr<NormCache> norm_cache_ = std::make_unique<NormCache>();
-
-    // Reused by index_document (exclusive access) to count term frequencies.
-    std::vector<std::uint32_t> frequency_scratch_;
-    std::vector<TermId> touched_scratch_;
+    // Scratch of index_document, empty between calls (a guard resets it on every exit).
+    std::vector<std::uint32_t> frequency_scratch_;  // by term id
+    std::vector<TermId> touched_scratch_;           // known terms of the document
+    IndexTable fresh_table_;                        // new terms of the document ...
+    std::vector<std::string> fresh_texts_;          // ... their texts,
+    std::vector<std::uint64_t> fresh_hashes_;       // ... hashes
+    std::vector<std::uint32_t> fresh_counts_;       // ... and frequencies
+    std::vector<PostingList> fresh_postings_;
     std::string token_scratch_;
+
+    // Scratch of rank; any state is valid at the start of a search.
+    mutable std::vector<Accumulator> accumulators_;
+    mutable std::vector<DocSlot> touched_slots_;
+    mutable std::uint32_t epoch_ = 0;
+
+    friend class IndexingScratchGuard;
 };
 
 }  // namespace revuradova

@@ -5,74 +5,81 @@
 #include <string_view>
 #include <vector>
 
-#include "text/text_hash.hpp"
+#include "util/index_table.hpp"
+#include "util/reserve.hpp"
 
 namespace revuradova {
 
 using TermId = std::uint32_t;
 
-/// Maps term texts to dense ids 0, 1, 2, ... in order of first insertion. Open addressing
-/// with linear probing over (hash, id) buckets, so a lookup touches one bucket line and, on
-/// a hash match, the term's text; lookups take string_view and build no string.
-/// Terms are never removed.
+/// Maps the terms of an index to small dense ids, so that postings and per-term data live
+/// in plain arrays. A term that leaves the index gives its id back, and the next new term
+/// takes it. Lookups take string_view and build no string.
+///
+/// Insertion and removal are split so that a caller can make room for everything first
+/// (reserve, reserve_removals: these may fail and change nothing) and then change the
+/// dictionary with calls that cannot fail (insert, erase).
 class TermDictionary {
 public:
-    static constexpr TermId kNotFound = 0xFFFFFFFFu;
+    static constexpr TermId kNotFound = IndexTable::kAbsent;
 
-    TermId find(std::string_view term) const {
-        if (texts_.empty()) return kNotFound;
-        const std::uint64_t hash = text::hash_text(term);
-        for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
-            const Bucket& bucket = buckets_[at];
-            if (bucket.id == kNotFound) return kNotFound;
-            if (bucket.hash == hash && texts_[bucket.id] == term) return bucket.id;
-        }
+    TermId find(std::string_view term) const { return find(term, text::hash_text(term)); }
+    TermId find(std::string_view term, std::uint64_t hash) const {
+        return table_.find(term, hash, [this](TermId id) -> std::string_view { return texts_[id]; });
     }
 
-    /// The id of `term`, inserting it when new (`inserted` tells which).
-    TermId find_or_insert(std::string_view term, bool& inserted) {
-        if ((texts_.size() + 1) * 4 > buckets_.size() * 3) grow();
-        const std::uint64_t hash = text::hash_text(term);
-        for (std::size_t at = hash & mask_;; at = (at + 1) & mask_) {
-            Bucket& bucket = buckets_[at];
-            if (bucket.id == kNotFound) {
-                bucket = {hash, static_cast<TermId>(texts_.size())};
-                texts_.emplace_back(term);
-                inserted = true;
-                return bucket.id;
-            }
-            if (bucket.hash == hash && texts_[bucket.id] == term) {
-                inserted = false;
-                return bucket.id;
-            }
-        }
-    }
-
-    std::size_t size() const { return texts_.size(); }
+    /// Number of terms in the dictionary.
+    std::size_t size() const noexcept { return table_.size(); }
+    /// Every id in use is below this bound.
+    std::size_t id_bound() const noexcept { return texts_.size(); }
     const std::string& text(TermId id) const { return texts_[id]; }
+    /// Whether `id` names a term in the dictionary now.
+    bool contains_id(TermId id) const { return id < texts_.size() && !texts_[id].empty(); }
+
+    /// Room for `more` insertions. Strong guarantee.
+    void reserve(std::size_t more) {
+        table_.reserve(more);
+        reserve_more(texts_, more);
+    }
+    /// Room for `more` removals. Strong guarantee.
+    void reserve_removals(std::size_t more) { reserve_more(free_ids_, more); }
+
+    /// Adds a term that is absent (texts are never empty: tokens have three bytes or more)
+    /// and returns its id; needs room reserved.
+    TermId insert(std::string&& term, std::uint64_t hash) noexcept {
+        TermId id;
+        if (!free_ids_.empty()) {
+            id = free_ids_.back();
+            free_ids_.pop_back();
+            texts_[id] = std::move(term);
+        } else {
+            id = static_cast<TermId>(texts_.size());
+            texts_.push_back(std::move(term));  // within reserved capacity
+        }
+        table_.insert(hash, id);
+        return id;
+    }
+
+    /// Removes the term `id`; needs room reserved with reserve_removals().
+    void erase(TermId id) noexcept {
+        table_.erase(text::hash_text(texts_[id]), id);
+        std::string().swap(texts_[id]);
+        free_ids_.push_back(id);  // within reserved capacity
+    }
+
+    std::size_t bytes() const noexcept {
+        std::size_t total = table_.bytes() + texts_.capacity() * sizeof(std::string) +
+                            free_ids_.capacity() * sizeof(TermId);
+        for (const std::string& text : texts_) {
+            if (text.capacity() > 15) total += text.capacity() + 1;
+        }
+        return total;
+    }
 
 private:
-    struct Bucket {
-        std::uint64_t hash = 0;
-        TermId id = kNotFound;
-    };
-
-    void grow() {
-        const std::size_t capacity = buckets_.empty() ? 64 : buckets_.size() * 2;
-        std::vector<Bucket> old = std::move(buckets_);
-        buckets_.assign(capacity, Bucket{});
-        mask_ = capacity - 1;
-        for (const Bucket& bucket : old) {
-            if (bucket.id == kNotFound) continue;
-            std::size_t at = bucket.hash & mask_;
-            while (buckets_[at].id != kNotFound) at = (at + 1) & mask_;
-            buckets_[at] = bucket;
-        }
-    }
-
-    std::vector<Bucket> buckets_;
-    std::vector<std::string> texts_;
-    std::size_t mask_ = 0;
+    IndexTable table_;
+    std::vector<std::string> texts_;  // by id; empty for a free id
+    std::vector<TermId> free_ids_;
 };
 
 }  // namespace revuradova

@@ -98,30 +98,55 @@ TEST(BM25, RepeatedQueryTokenDoublesExactly) {
     }
 }
 
-TEST(BM25, ReindexingReplacesTheDocumentButCountsAgain) {
+// Indexing an identifier again replaces everything its earlier indexing contributed: the
+// statistics are those of an index built from the latest contents alone.
+TEST(BM25, ReindexingIsIdempotentPerIdentifier) {
     BM25Indexer index;
     index.index_document(with_id("x", "apple banana"));
-    index.index_document(with_id("x", "apple banana"));
+    index.index_document(with_id("y", "banana cherry cherry"));
+    const auto before = index.search("banana cherry", 10);
+    for (int i = 0; i < 3; ++i) index.index_document(with_id("x", "apple banana"));
     EXPECT_EQ(index.doc_count(), 2u);
-    EXPECT_EQ(index.doc_freq("apple"), 2u);
-    EXPECT_EQ(index.stored_documents(), 1u);
-    EXPECT_EQ(index.search("apple", 10).size(), 1u);
+    EXPECT_EQ(index.doc_freq("apple"), 1u);
+    EXPECT_EQ(index.doc_freq("banana"), 2u);
+    EXPECT_EQ(index.avg_doc_length(), 2.5f);
+    const auto after = index.search("banana cherry", 10);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].doc_id, before[i].doc_id);
+        EXPECT_EQ(after[i].score, before[i].score);
+    }
 
-    index.index_document(with_id("x", "cherry"));
-    EXPECT_TRUE(index.search("apple", 10).empty());  // old postings are gone
-    EXPECT_EQ(index.search("cherry", 10).size(), 1u);
-    EXPECT_EQ(index.term_count(), 3u);  // terms stay counted
-    EXPECT_EQ(index.doc_length("x"), 1u);
-    EXPECT_EQ(index.avg_doc_length(), 1.0f / 3.0f);
+    // New content: terms only the old content held leave the dictionary.
+    index.index_document(with_id("x", "cherry date"));
+    EXPECT_TRUE(index.search("apple", 10).empty());
+    EXPECT_EQ(index.doc_freq("apple"), 0u);
+    EXPECT_EQ(index.doc_freq("banana"), 1u);
+    EXPECT_EQ(index.doc_freq("cherry"), 2u);
+    EXPECT_EQ(index.term_count(), 3u);  // banana, cherry, date
+    EXPECT_EQ(index.doc_length("x"), 2u);
+    EXPECT_EQ(index.avg_doc_length(), 2.5f);
+
+    BM25Indexer fresh;
+    fresh.index_document(with_id("x", "cherry date"));
+    fresh.index_document(with_id("y", "banana cherry cherry"));
+    const auto expected = fresh.search("cherry date banana", 10);
+    const auto got = index.search("cherry date banana", 10);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].score, expected[i].score);
 }
 
-TEST(BM25, TokenFreeReindexGivesNoHits) {
-    // avg length 0 while document frequencies still hold terms: every score is NaN.
+TEST(BM25, TokenFreeReindexLeavesNoTerms) {
     BM25Indexer index;
     index.index_document(with_id("x", "apple"));
     index.index_document(with_id("x", "!!"));
+    EXPECT_EQ(index.doc_count(), 1u);
     EXPECT_EQ(index.avg_doc_length(), 0.0f);
-    EXPECT_EQ(index.doc_freq("apple"), 1u);
+    EXPECT_EQ(index.term_count(), 0u);
+    EXPECT_TRUE(index.search("apple", 10).empty());
+    // A freed term id is taken by the next new term without confusing the two.
+    index.index_document(with_id("z", "banana"));
+    EXPECT_EQ(index.search("banana", 10).size(), 1u);
     EXPECT_TRUE(index.search("apple", 10).empty());
 }
 
@@ -182,7 +207,6 @@ TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
         BM25Indexer index;
         std::vector<std::string> ids;
         std::vector<std::vector<std::string>> docs;
-        std::map<std::string, std::uint32_t> df;
         const int count = 1 + static_cast<int>(rng() % 30);
         for (int d = 0; d < count; ++d) {
             std::string content;
@@ -193,7 +217,6 @@ TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
                                                             : ids[rng() % ids.size()];
             index.index_document(with_id(id, content));
             auto tokens = BM25Indexer::tokenize(content);
-            for (const auto& t : std::set<std::string>(tokens.begin(), tokens.end())) ++df[t];
             const auto at = std::find(ids.begin(), ids.end(), id);
             if (at == ids.end()) {
                 ids.push_back(id);
@@ -202,6 +225,13 @@ TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
                 docs[at - ids.begin()] = tokens;
             }
         }
+        // Document frequencies of the latest contents, one per distinct identifier.
+        std::map<std::string, std::uint32_t> df;
+        for (const auto& tokens : docs) {
+            for (const auto& t : std::set<std::string>(tokens.begin(), tokens.end())) ++df[t];
+        }
+        ASSERT_EQ(index.doc_count(), docs.size());
+        ASSERT_EQ(index.term_count(), df.size());
         for (int q = 0; q < 10; ++q) {
             std::vector<std::string> query;
             const int length = 1 + static_cast<int>(rng() % 4);
