@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -169,16 +170,18 @@ std::string counts_arrow(std::uint64_t before, std::uint64_t after) {
 }
 
 std::string format_fixed(float value, int decimals) {
-    // printf formats the exact binary value and rounds ties to even.
-    char buffer[64];
-    const int length =
-        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, static_cast<double>(value));
-    if (length > 0 && static_cast<std::size_t>(length) < sizeof buffer) {
-        return std::string(buffer, static_cast<std::size_t>(length));
-    }
-    std::string big(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(big.data(), big.size(), "%.*f", decimals, static_cast<double>(value));
-    big.resize(static_cast<std::size_t>(length));
+    // to_chars with a precision formats the exact binary value and rounds ties to even, as
+    // printf does in the C locale, whatever locale the process has set.
+    char buffer[128];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer,
+                                            static_cast<double>(value),
+                                            std::chars_format::fixed, decimals);
+    if (error == std::errc()) return std::string(buffer, end);
+    std::string big(400 + static_cast<std::size_t>(decimals), '\0');
+    const auto [big_end, big_error] = std::to_chars(big.data(), big.data() + big.size(),
+                                                    static_cast<double>(value),
+                                                    std::chars_format::fixed, decimals);
+    big.resize(big_error == std::errc() ? static_cast<std::size_t>(big_end - big.data()) : 0);
     return big;
 }
 
