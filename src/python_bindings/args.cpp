@@ -10,6 +10,18 @@ std::string_view utf8_of(PyObject* text) {
     return {data, static_cast<std::size_t>(size)};
 }
 
+// Strings of at least this many code points are checked for ASCII before they are read;
+// below it, the UTF-8 copy CPython caches in a non-ASCII string is at most a few hundred
+// bytes.
+constexpr Py_ssize_t kUncachedTextLength = 256;
+
+// str.isascii of the base class, so that a subclass cannot answer for it.
+bool is_ascii(PyObject* text) {
+    Object answer = Object::checked(PyObject_CallMethod(
+        reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii", "O", text));
+    return Py_IsTrue(answer.get());
+}
+
 void check_complete(const Signature& signature, PyObject** out) {
     for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
         if (out[i] == nullptr) {
@@ -30,11 +42,14 @@ void check_positional_count(const Signature& signature, Py_ssize_t given) {
     }
 }
 
-// Places the keyword argument `key` = `value` into its parameter slot.
+// Places the keyword argument `key` = `value` into its parameter slot. Names are compared
+// without encoding `key`, so an odd name (a lone surrogate, say) is simply unknown.
 void place_keyword(const Signature& signature, PyObject* key, PyObject* value, PyObject** out) {
-    const std::string_view name = utf8_of(key);
     for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
-        if (name == signature.parameters[i]) {
+        const std::string_view parameter = signature.parameters[i];
+        if (PyUnicode_Check(key) &&
+            PyUnicode_EqualToUTF8AndSize(key, parameter.data(),
+                                         static_cast<Py_ssize_t>(parameter.size())) == 1) {
             if (out[i] != nullptr) {
                 PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
                              signature.function, signature.parameters[i]);
@@ -44,7 +59,7 @@ void place_keyword(const Signature& signature, PyObject* key, PyObject* value, P
             return;
         }
     }
-    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument %R",
                  signature.function, key);
     throw PythonError();
 }
@@ -56,12 +71,16 @@ bool is_numpy_bool(PyObject* value) {
         PyErr_Clear();
         return false;
     }
-    if (PyUnicode_EqualToUTF8(module.get(), "numpy") != 1) return false;
+    // A class's __module__ can be any object; only a str is compared.
+    if (!PyUnicode_Check(module.get()) || PyUnicode_EqualToUTF8(module.get(), "numpy") != 1) {
+        return false;
+    }
     Object name = Object::steal(PyType_GetName(type));
     if (!name) {
         PyErr_Clear();
         return false;
     }
+    if (!PyUnicode_Check(name.get())) return false;
     return PyUnicode_EqualToUTF8(name.get(), "bool") == 1 ||
            PyUnicode_EqualToUTF8(name.get(), "bool_") == 1;
 }
@@ -121,15 +140,23 @@ std::string type_name_of(PyObject* value) {
     return std::string(utf8_of(name.get()));
 }
 
-std::string_view text_arg(PyObject* value, const char* name) {
+TextArg text_arg(PyObject* value, const char* name) {
     if (!PyUnicode_Check(value)) {
         PyErr_Format(PyExc_TypeError, "expected str, got %s", type_name_of(value).c_str());
         raise_argument_error(name);
     }
+    if (PyUnicode_GetLength(value) >= kUncachedTextLength && !is_ascii(value)) {
+        Object encoded = Object::steal(PyUnicode_AsUTF8String(value));
+        if (!encoded) raise_argument_error(name);
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        raise_if_negative(PyBytes_AsStringAndSize(encoded.get(), &data, &size));
+        return TextArg(std::move(encoded), {data, static_cast<std::size_t>(size)});
+    }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(value, &size);
     if (data == nullptr) raise_argument_error(name);
-    return {data, static_cast<std::size_t>(size)};
+    return TextArg(Object(), {data, static_cast<std::size_t>(size)});
 }
 
 std::uint64_t count_arg(PyObject* value, const char* name) {

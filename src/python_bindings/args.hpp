@@ -35,9 +35,22 @@ void parse_arguments(const Signature& signature, PyObject* args, PyObject* kwarg
 /// any other exception passes unchanged.
 [[noreturn]] void raise_argument_error(const char* name);
 
-/// A `str` (or subclass) as UTF-8, valid while `value` lives. TypeError for other types,
-/// UnicodeEncodeError for a string holding a lone surrogate.
-std::string_view text_arg(PyObject* value, const char* name);
+/// A text argument as UTF-8, valid while both this and the argument live. Small strings
+/// and ASCII strings are read in place; a large non-ASCII string is encoded into a bytes
+/// object held here, so that no UTF-8 copy stays cached inside the caller's string.
+class TextArg {
+public:
+    TextArg(Object owner, std::string_view view) : owner_(std::move(owner)), view_(view) {}
+    std::string_view view() const { return view_; }
+
+private:
+    Object owner_;  // the encoded copy, or nothing when read in place
+    std::string_view view_;
+};
+
+/// Converts a `str` (or subclass). TypeError for other types, UnicodeEncodeError for a
+/// string holding a lone surrogate.
+TextArg text_arg(PyObject* value, const char* name);
 
 /// An unsigned 64-bit count through the index protocol; OverflowError when negative or
 /// above 2**64 - 1, TypeError for a non-integer.

@@ -54,7 +54,8 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         SharedBorrow borrow(instance.borrow);
         PyObject* values[2];
         parse_arguments(kSearchSignature, args, nargs, kwnames, values);
-        const std::string_view query = text_arg(values[0], "query");
+        const TextArg query_arg = text_arg(values[0], "query");
+        const std::string_view query = query_arg.view();
         const std::uint64_t limit = count_arg(values[1], "limit");
         const BM25Indexer& index = instance.value;
         const auto hits = index.rank(query, static_cast<std::size_t>(limit));
@@ -98,7 +99,7 @@ PyType_Spec kSpec = {
     .name = "builtins.PyBM25Indexer",
     .basicsize = sizeof(IndexerInstance),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = kClassFlags,
     .slots = kSlots,
 };
 

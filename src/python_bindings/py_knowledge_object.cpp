@@ -29,19 +29,19 @@ PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwa
         PyObject* values[5];
         parse_arguments(kSignature, args, kwargs, values);
         // Every argument is converted before either type text is parsed.
-        const std::string_view source_type = text_arg(values[0], "source_type");
-        const std::string_view source_location = text_arg(values[1], "source_location");
-        const std::string_view knowledge_type = text_arg(values[2], "knowledge_type");
-        const std::string_view domain = text_arg(values[3], "domain");
-        const std::string_view content = text_arg(values[4], "content");
-        const auto parsed_source = parse_source_type(source_type);
+        const TextArg source_type_arg = text_arg(values[0], "source_type");
+        const TextArg source_location_arg = text_arg(values[1], "source_location");
+        const TextArg knowledge_type_arg = text_arg(values[2], "knowledge_type");
+        const TextArg domain_arg = text_arg(values[3], "domain");
+        const TextArg content_arg = text_arg(values[4], "content");
+        const auto parsed_source = parse_source_type(source_type_arg.view());
         if (!parsed_source) raise(PyExc_ValueError, kInvalidSourceType.data());
-        const auto parsed_knowledge = parse_knowledge_type(knowledge_type);
+        const auto parsed_knowledge = parse_knowledge_type(knowledge_type_arg.view());
         if (!parsed_knowledge) raise(PyExc_ValueError, kInvalidKnowledgeType.data());
         return create_instance(
-            type, KnowledgeObject::create(*parsed_source, std::string(source_location),
-                                          *parsed_knowledge, std::string(domain),
-                                          std::string(content)));
+            type, KnowledgeObject::create(*parsed_source, std::string(source_location_arg.view()),
+                                          *parsed_knowledge, std::string(domain_arg.view()),
+                                          std::string(content_arg.view())));
     });
 }
 
@@ -94,7 +94,7 @@ PyType_Spec kSpec = {
     .name = "builtins.PyKnowledgeObject",
     .basicsize = sizeof(KnowledgeObjectInstance),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = kClassFlags,
     .slots = kSlots,
 };
 
@@ -111,7 +111,7 @@ KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {
                      type_name_of(value).c_str());
         raise_argument_error(name);
     }
-    return KnowledgeObjectRef(value, *reinterpret_cast<KnowledgeObjectInstance*>(value));
+    return KnowledgeObjectRef(value, instance_of<KnowledgeObject>(value, g_type));
 }
 
 }  // namespace revuradova::py

@@ -78,7 +78,7 @@ PyType_Spec kIntentSpec = {
     .name = "builtins.PyQueryIntent",
     .basicsize = sizeof(IntentInstance),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = kClassFlags,
     .slots = kIntentSlots,
 };
 
@@ -92,7 +92,8 @@ PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return guard([&] {
         PyObject* values[1];
         parse_arguments(kInferSignature, args, nargs, kwnames, values);
-        const std::string_view query = text_arg(values[0], "query");
+        const TextArg query_arg = text_arg(values[0], "query");
+        const std::string_view query = query_arg.view();
         return new_intent(ProgressiveFilter::understand_query(query).intent);
     });
 }
@@ -101,7 +102,8 @@ PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return guard([&] {
         PyObject* values[1];
         parse_arguments(kUnderstandSignature, args, nargs, kwnames, values);
-        const std::string_view query = text_arg(values[0], "query");
+        const TextArg query_arg = text_arg(values[0], "query");
+        const std::string_view query = query_arg.view();
         const QueryContext context = ProgressiveFilter::understand_query(query);
         return make_tuple(to_str(intent_name(context.intent)),
                           make_list(context.entities, [](const std::string& e) { return to_str(e); }))
@@ -142,7 +144,7 @@ PyType_Spec kUnderstandingSpec = {
     .name = "builtins.PyQueryUnderstanding",
     .basicsize = sizeof(UnderstandingInstance),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = kClassFlags,
     .slots = kUnderstandingSlots,
 };
 

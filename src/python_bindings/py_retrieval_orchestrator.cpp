@@ -121,7 +121,8 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         SharedBorrow borrow(instance.borrow);
         PyObject* values[2];
         parse_arguments(kSearchSignature, args, nargs, kwnames, values);
-        const std::string_view query = text_arg(values[0], "query");
+        const TextArg query_arg = text_arg(values[0], "query");
+        const std::string_view query = query_arg.view();
         const DocumentList documents(values[1]);
         const RetrievalResult result = instance.value.search(query, documents.candidates());
         return make_tuple(make_list(result.final_ids, [](std::string_view id) { return to_str(id); }),
@@ -174,7 +175,7 @@ PyType_Spec kSpec = {
     .name = "builtins.PyRetrievalOrchestrator",
     .basicsize = sizeof(OrchestratorInstance),
     .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
+    .flags = kClassFlags,
     .slots = kSlots,
 };
 

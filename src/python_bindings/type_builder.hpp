@@ -12,16 +12,23 @@
 
 namespace revuradova::py {
 
-/// The memory layout of every instance: the value is constructed in place by create()
-/// and destroyed by dealloc(); it is never default-constructed.
+/// The memory layout of every instance: the value is constructed in place by
+/// create_instance() and destroyed by dealloc_instance(); it is never default-constructed.
+/// `constructed` is set only once the value exists (tp_alloc zero-fills the memory), so an
+/// instance whose value was never made is refused by every entry point instead of read.
 template <class T>
 struct Instance {
     PyObject_HEAD
     BorrowFlag borrow;
+    bool constructed;
     union {
         T value;
     };
 };
+
+/// Flags of every class: immutable heap types (class attributes cannot be assigned or
+/// deleted, so no Python code can swap a constructor or a method), not subclassable.
+inline constexpr unsigned long kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
 /// A type object made from a spec on first request and kept for the life of the process.
 class LazyType {
@@ -47,15 +54,15 @@ PyObject* create_instance(PyTypeObject* type, T&& value) {
     PyObject* self = raise_if_null(alloc(type, 0));
     auto* instance = reinterpret_cast<Instance<std::decay_t<T>>*>(self);
     instance->borrow = BorrowFlag{};
+    instance->constructed = false;
     try {
         new (&instance->value) std::decay_t<T>(std::forward<T>(value));
     } catch (...) {
-        // Release the half-made instance without running the value's destructor.
-        auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-        free_slot(self);
-        Py_DECREF(type);
+        // Release the half-made instance; dealloc skips the value that was never made.
+        Py_DECREF(self);
         throw;
     }
+    instance->constructed = true;
     return self;
 }
 
@@ -63,14 +70,15 @@ PyObject* create_instance(PyTypeObject* type, T&& value) {
 template <class T>
 void dealloc_instance(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<Instance<T>*>(self)->value.~T();
+    auto* instance = reinterpret_cast<Instance<T>*>(self);
+    if (instance->constructed) instance->value.~T();
     auto* free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(self);
     Py_DECREF(type);
 }
 
-/// The instance's value when `self` is exactly of `type` (the classes cannot be
-/// subclassed); raises TypeError otherwise.
+/// The instance behind `self` when it is exactly of `type` (the classes cannot be
+/// subclassed) and its value exists; raises TypeError otherwise.
 template <class T>
 Instance<T>& instance_of(PyObject* self, LazyType& type) {
     PyTypeObject* expected = type.get();
@@ -78,7 +86,13 @@ Instance<T>& instance_of(PyObject* self, LazyType& type) {
         PyErr_Format(PyExc_TypeError, "expected a %s instance", type.class_name());
         throw PythonError();
     }
-    return *reinterpret_cast<Instance<T>*>(self);
+    auto& instance = *reinterpret_cast<Instance<T>*>(self);
+    if (!instance.constructed) {
+        PyErr_Format(PyExc_TypeError, "%s instance was not initialized by its constructor",
+                     type.class_name());
+        throw PythonError();
+    }
+    return instance;
 }
 
 /// tp_new of a class without a constructor: always raises TypeError.

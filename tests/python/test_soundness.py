@@ -1,0 +1,233 @@
+"""Hostile and unlucky use: nothing crashes the interpreter, a failure changes nothing,
+and output does not depend on the process's locale or on how strings were passed."""
+
+import gc
+import locale
+import subprocess
+import sys
+import textwrap
+import tracemalloc
+
+import pytest
+
+from revuradova import (
+    PyBM25Indexer,
+    PyKnowledgeObject,
+    PyQueryIntent,
+    PyQueryUnderstanding,
+    PyRetrievalOrchestrator,
+)
+
+CLASSES = [
+    PyKnowledgeObject,
+    PyBM25Indexer,
+    PyQueryIntent,
+    PyRetrievalOrchestrator,
+    PyQueryUnderstanding,
+]
+
+
+@pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
+def test_classes_are_immutable(cls):
+    with pytest.raises(TypeError):
+        cls.__new__ = lambda c: object.__new__(c)
+    with pytest.raises(TypeError):
+        cls.extra = 1
+    with pytest.raises(TypeError):
+        object.__new__(cls)
+
+
+def test_members_cannot_be_deleted_or_replaced():
+    with pytest.raises(TypeError):
+        del PyKnowledgeObject.id
+    with pytest.raises(TypeError):
+        PyBM25Indexer.search = None
+    with pytest.raises(TypeError):
+        del PyRetrievalOrchestrator.index_document
+    # The class still works afterwards.
+    doc = PyKnowledgeObject("markdown", "a.md", "reference", "general", "alpha beta")
+    index = PyBM25Indexer()
+    index.index_document(doc)
+    assert [d for d, _ in index.search("alpha", 5)] == [doc.id]
+
+
+def test_summary_ignores_the_process_locale(make_object):
+    wanted = "de_DE.UTF-8"
+    try:
+        previous = locale.setlocale(locale.LC_ALL)
+        locale.setlocale(locale.LC_ALL, wanted)
+    except locale.Error:
+        pytest.skip(f"locale {wanted} is not installed")
+    try:
+        assert locale.localeconv()["decimal_point"] == ","
+        docs = [make_object("how to submit a report", knowledge_type="procedure")]
+        docs += [make_object(f"other text {i}") for i in range(15)]
+        orchestrator = PyRetrievalOrchestrator(False, False, False, False, True, 5)
+        _, summary = orchestrator.search("How do I submit a report?", docs)
+    finally:
+        locale.setlocale(locale.LC_ALL, previous)
+    assert "(6.2%)" in summary
+    assert summary.endswith("Cost: $0.000100")
+
+
+class _OddModule:
+    pass
+
+
+_OddModule.__module__ = ("numpy",)
+
+
+def _numpy_named(name, module):
+    return type(name, (), {"__module__": module})()
+
+
+@pytest.mark.parametrize(
+    "flag",
+    [_OddModule(), _numpy_named("bool", ("numpy",)), _numpy_named("bool", 3), 1, None],
+    ids=["tuple-module", "bool-with-tuple-module", "bool-with-int-module", "int", "none"],
+)
+def test_flag_reads_only_what_it_checked(flag):
+    with pytest.raises(TypeError, match="enable_bm25"):
+        PyRetrievalOrchestrator(flag, False, False, False, True, 5)
+
+
+def test_flag_from_a_fake_numpy_bool_that_raises():
+    class Raising:
+        def __bool__(self):
+            raise ValueError("no truth here")
+
+    Raising.__module__ = "numpy"
+    Raising.__name__ = "bool"
+    with pytest.raises(ValueError, match="no truth here"):
+        PyRetrievalOrchestrator(Raising(), False, False, False, True, 5)
+
+
+@pytest.mark.parametrize("name", ["\ud800", "qu\udfffery", "limit\x00"])
+def test_odd_keyword_names_are_type_errors(name):
+    index = PyBM25Indexer()
+    with pytest.raises(TypeError, match="unexpected keyword"):
+        index.search("query", 5, **{name: 1})
+    with pytest.raises(TypeError, match="unexpected keyword"):
+        PyKnowledgeObject("markdown", "a", "reference", "d", "c", **{name: 1})
+
+
+def test_large_non_ascii_text_leaves_no_utf8_copy_behind(make_object):
+    content = "é" * 4_000_000  # one byte a character in memory, two in UTF-8
+    query = "ñ" * 100_000
+    index = PyBM25Indexer()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        base = tracemalloc.get_traced_memory()[0]
+        doc = make_object(content)
+        index.search(query, 5)
+        del doc
+        gc.collect()
+        growth = tracemalloc.get_traced_memory()[0] - base
+    finally:
+        tracemalloc.stop()
+    assert growth < 200_000, f"{growth} bytes still held"
+    # Small and ASCII strings are read in place and give the same results.
+    index.index_document(make_object("é" * 10 + " café"))
+    assert len(index.search("CAFÉ", 5)) == 1
+
+
+def _run_isolated(script):
+    """Runs `script` in a fresh interpreter (memory limits must not touch this one)."""
+    prelude = textwrap.dedent(
+        """
+        import ctypes
+        import resource
+        from revuradova import *
+
+        # Every block of 64 KiB or more gets its own mapping, so an address-space limit
+        # bites at the first large allocation instead of being absorbed by freed heap.
+        ctypes.CDLL(None).mallopt(-3, 64 << 10)  # M_MMAP_THRESHOLD
+
+        def address_space():
+            with open("/proc/self/statm") as f:
+                return int(f.read().split()[0]) * resource.getpagesize()
+
+        def limited(extra, call):
+            soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+            resource.setrlimit(resource.RLIMIT_AS, (address_space() + extra, hard))
+            try:
+                call()
+                return False
+            except MemoryError:
+                return True
+            finally:
+                resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+
+        def obj(id_hint, content):
+            return PyKnowledgeObject("markdown", id_hint, "reference", "d", content)
+        """
+    )
+    result = subprocess.run(
+        [sys.executable, "-P", "-c", prelude + textwrap.dedent(script)],
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    return result.stdout
+
+
+@pytest.mark.parametrize("owner", ["indexer", "orchestrator"])
+def test_memory_error_while_indexing_changes_nothing(owner):
+    out = _run_isolated(
+        f"""
+        if "{owner}" == "indexer":
+            index = PyBM25Indexer()
+            add, stats = index.index_document, index.stats
+            search = lambda q: index.search(q, 10)
+        else:
+            orch = PyRetrievalOrchestrator(True, False, False, False, False, 10)
+            add, stats = orch.index_document, lambda: None
+            search = lambda q: orch.search(q, [])[0]
+        a, b = obj("a", "alpha beta beta"), obj("b", "beta gamma delta epsilon")
+        add(a)
+        add(b)
+        before = (stats(), search("beta gamma"), search("t0000001"))
+        big = obj("big", " ".join(f"t{{i:07d}}" for i in range(2_000_000)))
+        failed = limited(48 << 20, lambda: add(big))
+        assert failed, "the limit did not bite"
+        assert (stats(), search("beta gamma"), search("t0000001")) == before
+        # Still fully usable: later documents keep every term.
+        c = obj("c", "gamma zeta zeta alpha")
+        add(c)
+        assert search("zeta")[0] == c.id if "{owner}" == "orchestrator" else search("zeta")[0][0] == c.id
+        if "{owner}" == "indexer":
+            assert stats() == (3, 6, 3), stats()
+        add(big)
+        assert len(search("t0000001 t1999999")) == 1
+        print("ok")
+        """
+    )
+    assert out.strip() == "ok"
+
+
+def test_memory_error_inside_search_leaves_the_next_search_sound():
+    out = _run_isolated(
+        """
+        index = PyBM25Indexer()
+        orch = PyRetrievalOrchestrator(True, False, False, False, False, 10)
+        docs = [obj(str(i), f"common word{i % 1000} filler{i % 7}") for i in range(150_000)]
+        for d in docs:
+            index.index_document(d)
+            orch.index_document(d)
+        failures = 0
+        for extra in (0, 64 << 10, 256 << 10, 512 << 10, 900 << 10, 1200 << 10):
+            fresh = PyBM25Indexer()
+            for d in docs:
+                fresh.index_document(d)
+            failures += limited(extra, lambda: fresh.search("common filler3", 10))
+            assert fresh.search("common filler3", 10) == index.search("common filler3", 10)
+        assert failures > 0
+        assert limited(0, lambda: orch.search("common word7", []))
+        want = [doc_id for doc_id, _ in index.search("common word7", 10)]
+        assert orch.search("common word7", [])[0] == want
+        print("ok")
+        """
+    )
+    assert out.strip() == "ok"
