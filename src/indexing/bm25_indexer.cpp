@@ -100,6 +100,7 @@ BM25Indexer::BM25Indexer(BM25Indexer&& other) noexcept
       slots_(std::move(other.slots_)),
       documents_(std::exchange(other.documents_, {})),
       lengths_(std::exchange(other.lengths_, {})),
+      longest_(std::exchange(other.longest_, 0)),
       total_length_(std::exchange(other.total_length_, 0)),
       avg_doc_length_(std::exchange(other.avg_doc_length_, 0.0f)),
       norm_generation_(std::exchange(other.norm_generation_, 1)) {
@@ -115,11 +116,15 @@ BM25Indexer& BM25Indexer::operator=(BM25Indexer&& other) noexcept {
         slots_ = std::move(moved.slots_);
         documents_ = std::move(moved.documents_);
         lengths_ = std::move(moved.lengths_);
+        longest_ = moved.longest_;
         total_length_ = moved.total_length_;
         avg_doc_length_ = moved.avg_doc_length_;
         norm_generation_ = moved.norm_generation_;
         frequency_scratch_.clear();
-        accumulators_.clear();
+        scores_.clear();
+        stamps_.clear();
+        norm_table_.clear();
+        norm_table_generation_ = 0;
         touched_slots_.clear();
         epoch_ = 0;
     }
@@ -136,10 +141,7 @@ std::vector<std::string> BM25Indexer::tokenize(std::string_view text) {
 void BM25Indexer::set_average(float average) noexcept {
     if (average == avg_doc_length_ && !std::isnan(average)) return;
     avg_doc_length_ = average;
-    if (++norm_generation_ == 0) {  // wrapped: forget every cached normalisation
-        for (SlotLength& slot : lengths_) slot.generation = 0;
-        norm_generation_ = 1;
-    }
+    if (++norm_generation_ == 0) norm_generation_ = 1;  // table generations start at 0
 }
 
 void BM25Indexer::index_document(const KnowledgeObject& object) {
@@ -252,14 +254,16 @@ void BM25Indexer::index_document(const KnowledgeObject& object) {
         postings_[term] = std::move(fresh_postings_[i]);
         record.terms.push_back(term);
     }
+    const auto stored_length = static_cast<std::uint32_t>(length);
     if (is_new) {
         documents_.push_back(std::move(record));
-        lengths_.push_back(SlotLength{static_cast<float>(length), 0.0f, 0});
+        lengths_.push_back(stored_length);
         slots_.insert(id_hash, slot);
     } else {
         documents_[slot] = std::move(record);
-        lengths_[slot] = SlotLength{static_cast<float>(length), 0.0f, 0};
+        lengths_[slot] = stored_length;
     }
+    longest_ = std::max(longest_, stored_length);
     total_length_ += length;
     set_average(static_cast<float>(total_length_) / static_cast<float>(documents_.size()));
 }
@@ -281,16 +285,37 @@ std::vector<BM25Indexer::QueryTerm> BM25Indexer::resolve_query(
     return resolved;
 }
 
-// K of `slot` for the current average length, computed on first use after the average or
-// the slot's length changed, so an insertion costs later searches nothing beyond the
-// documents they actually score.
+// K of `slot` for the current average length: from the table, or computed directly for a
+// document longer than the table covers.
 inline float BM25Indexer::norm_of(DocSlot slot) const {
-    const SlotLength& entry = lengths_[slot];
-    if (entry.generation != norm_generation_) {
-        entry.norm = length_normalisation(entry.length, avg_doc_length_);
-        entry.generation = norm_generation_;
+    const std::uint32_t length = lengths_[slot];
+    if (length < norm_table_.size()) return norm_table_[length];
+    return length_normalisation(static_cast<float>(length), avg_doc_length_);
+}
+
+// Sizes the accumulators for `slots` documents and brings the normalisation table up to the
+// current average. Every allocation happens before anything is replaced, so a failure
+// leaves the scratch as it was.
+void BM25Indexer::prepare_scratch(std::size_t slots) const {
+    if (scores_.size() < slots) {
+        std::vector<float> scores(slots);
+        std::vector<std::uint32_t> stamps(slots, 0);
+        std::copy(stamps_.begin(), stamps_.end(), stamps.begin());
+        scores_.swap(scores);
+        stamps_.swap(stamps);
     }
-    return entry.norm;
+    const std::size_t lengths = std::min<std::size_t>(std::size_t{longest_} + 1, kTabledLengths);
+    if (norm_table_.size() < lengths) {
+        norm_table_.reserve(lengths);
+        norm_table_.resize(lengths);
+        norm_table_generation_ = 0;
+    }
+    if (norm_table_generation_ != norm_generation_) {
+        for (std::size_t length = 0; length < norm_table_.size(); ++length) {
+            norm_table_[length] = length_normalisation(static_cast<float>(length), avg_doc_length_);
+        }
+        norm_table_generation_ = norm_generation_;
+    }
 }
 
 std::vector<RankedHit> BM25Indexer::rank_terms(const std::vector<QueryTerm>& query,
@@ -307,16 +332,16 @@ std::vector<RankedHit> BM25Indexer::rank_terms(const std::vector<QueryTerm>& que
     // bookkeeping per posting, one pass over all slots at the end.
     const bool dense = postings >= slots / 8;
 
-    // Scratch is sized in single steps, so a failure here leaves it as valid as before.
-    if (accumulators_.size() < slots) accumulators_.resize(slots);
-    Accumulator* acc = accumulators_.data();
+    prepare_scratch(slots);
+    float* score = scores_.data();
+    std::uint32_t* stamp = stamps_.data();
     if (dense) {
-        for (std::size_t slot = 0; slot < slots; ++slot) acc[slot].score = 0.0f;
+        std::fill_n(score, slots, 0.0f);
     } else {
         touched_slots_.clear();
         touched_slots_.reserve(std::min(postings, slots));
         if (++epoch_ == 0) {  // wrapped: forget every old stamp
-            for (Accumulator& entry : accumulators_) entry.stamp = 0;
+            std::fill(stamps_.begin(), stamps_.end(), 0);
             epoch_ = 1;
         }
     }
@@ -328,19 +353,18 @@ std::vector<RankedHit> BM25Indexer::rank_terms(const std::vector<QueryTerm>& que
         if (dense) {
             for (const Posting& posting : *term.postings) {
                 const float weight = term_weight(posting.term_frequency, norm_of(posting.slot), idf);
-                acc[posting.slot].score = acc[posting.slot].score + weight;
+                score[posting.slot] = score[posting.slot] + weight;
             }
             continue;
         }
         for (const Posting& posting : *term.postings) {
             const float weight = term_weight(posting.term_frequency, norm_of(posting.slot), idf);
-            Accumulator& entry = acc[posting.slot];
-            if (entry.stamp != epoch) {
-                entry.stamp = epoch;
-                entry.score = 0.0f;
+            if (stamp[posting.slot] != epoch) {
+                stamp[posting.slot] = epoch;
+                score[posting.slot] = 0.0f;
                 touched_slots_.push_back(posting.slot);  // within reserved capacity
             }
-            entry.score = entry.score + weight;
+            score[posting.slot] = score[posting.slot] + weight;
         }
     }
 
@@ -349,7 +373,7 @@ std::vector<RankedHit> BM25Indexer::rank_terms(const std::vector<QueryTerm>& que
     TopK<RankedHit, HitOrder> top(limit, HitOrder{});
     float threshold = 0.0f;
     const auto offer = [&](DocSlot slot) {
-        const float s = acc[slot].score;
+        const float s = score[slot];
         if (!(s > 0.0f) || s < threshold) return;
         top.offer({slot, s});
         if (top.full()) threshold = top.worst().score;

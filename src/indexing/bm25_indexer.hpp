@@ -109,18 +109,9 @@ private:
         std::uint64_t length = 0;
         std::vector<TermId> terms;  // distinct terms of the latest indexing, to replace them
     };
-    // Length of a slot as the normalisation reads it, with the normalisation K cached for
-    // the average length current at `generation` (0: not computed).
-    struct SlotLength {
-        float length = 0.0f;
-        mutable float norm = 0.0f;
-        mutable std::uint32_t generation = 0;
-    };
-    // Score accumulator of a slot; valid in sparse mode when `stamp` equals the epoch.
-    struct Accumulator {
-        float score = 0.0f;
-        std::uint32_t stamp = 0;
-    };
+    // Lengths below this have an entry in the normalisation table; longer documents compute
+    // K directly.
+    static constexpr std::uint32_t kTabledLengths = 1u << 13;
     // Query tokens resolved against the dictionary: weight inputs per token, in order.
     struct QueryTerm {
         const PostingList* postings;  // null for a token the index does not hold
@@ -131,13 +122,15 @@ private:
     std::vector<RankedHit> rank_terms(const std::vector<QueryTerm>& query,
                                        std::size_t limit) const;
     float norm_of(DocSlot slot) const;
+    void prepare_scratch(std::size_t slots) const;
     void set_average(float average) noexcept;
 
     TermDictionary term_ids_;
     std::vector<PostingList> postings_;  // by term id; empty for a free id
     IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
     std::vector<StoredDocument> documents_;
-    std::vector<SlotLength> lengths_;  // by slot
+    std::vector<std::uint32_t> lengths_;  // token count by slot
+    std::uint32_t longest_ = 0;          // the largest length ever stored
     std::uint64_t total_length_ = 0;
     float avg_doc_length_ = 0.0f;
     std::uint32_t norm_generation_ = 1;
@@ -152,10 +145,17 @@ private:
     std::vector<PostingList> fresh_postings_;
     std::string token_scratch_;
 
-    // Scratch of rank; any state is valid at the start of a search.
-    mutable std::vector<Accumulator> accumulators_;
+    // Scratch of rank; any state is valid at the start of a search. Accumulators: a slot's
+    // score, valid in sparse mode when its stamp equals the epoch.
+    mutable std::vector<float> scores_;
+    mutable std::vector<std::uint32_t> stamps_;
     mutable std::vector<DocSlot> touched_slots_;
     mutable std::uint32_t epoch_ = 0;
+    // K by document length for the average of `norm_table_generation_`. K depends on the
+    // length alone and lengths repeat, so after the average moves a search rebuilds one
+    // entry per length up to the longest document instead of one per document.
+    mutable std::vector<float> norm_table_;
+    mutable std::uint32_t norm_table_generation_ = 0;
 
     friend class IndexingScratchGuard;
 };
