@@ -55,15 +55,16 @@ class PyBM25Indexer:
         """An empty BM25 full-text index (k1 = 1.5, b = 0.75)."""
 
     def index_document(self, doc: PyKnowledgeObject) -> None:
-        """Adds the object's content under its id; indexing an id again replaces its text
-        but counts as another document in the statistics."""
+        """Adds the object's content under its id; indexing an id again replaces everything
+        its earlier indexing contributed (statistics included), as if it had never been
+        indexed. Either completes or raises (MemoryError) and leaves the index unchanged."""
 
     def search(self, query: str, limit: int) -> list[tuple[str, float]]:
         """At most `limit` (identifier, score) pairs, best first; scores are positive
         32-bit floats widened exactly. Raises OverflowError for a negative limit."""
 
     def stats(self) -> tuple[int, int, int]:
-        """(documents indexed, distinct terms, average document length truncated)."""
+        """(distinct identifiers indexed, distinct terms, average document length truncated)."""
 
 @final
 class PyQueryIntent:

@@ -18,8 +18,15 @@ void set_python_error_from_current_exception() noexcept {
         PyErr_NoMemory();
     } catch (const RandomSourceError& error) {
         const int code = error.code().value();
-        // OSError(errno, message) picks the matching subclass, as os functions do.
-        PyObject* args = Py_BuildValue("(is)", code, error.code().message().c_str());
+        // OSError(errno, message) picks the matching subclass, as os functions do. The
+        // message is a std::string, whose allocation must not escape this noexcept function.
+        PyObject* args = nullptr;
+        try {
+            args = Py_BuildValue("(is)", code, error.code().message().c_str());
+        } catch (...) {
+            PyErr_NoMemory();
+            return;
+        }
         if (args != nullptr) {
             PyErr_SetObject(PyExc_OSError, args);
             Py_DECREF(args);

@@ -1,6 +1,8 @@
 #include "retrieval/orchestrator.hpp"
 
 #include <bit>
+#include <limits>
+#include <stdexcept>
 
 #include "retrieval/id_table.hpp"
 #include "text/text_hash.hpp"
@@ -83,6 +85,10 @@ RetrievalOrchestrator::RetrievalOrchestrator(OrchestratorConfig config, RandomSo
 
 RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates documents,
                                               Span* trace) const {
+    // Stages keep 32-bit positions into the passed documents.
+    if (documents.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("a search takes at most 2**32 - 2 documents");
+    }
     std::string trace_id = "trace_" + uuid_v4(random_);
     Span root = SpanBuilder::create(std::move(trace_id), "retrieval_span", "orchestrated_search")
                     .with_attribute("query", std::string(query))
