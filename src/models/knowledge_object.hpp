@@ -10,7 +10,7 @@
 
 #include "models/box.hpp"
 #include "models/timestamp.hpp"
-#include "text/text_hash.hpp"
+#include "util/text_hash.hpp"
 
 namespace revuradova {
 

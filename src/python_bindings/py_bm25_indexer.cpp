@@ -59,8 +59,8 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         const std::uint64_t limit = count_arg(values[1], "limit");
         const BM25Indexer& index = instance.value;
         const auto hits = index.rank(query, static_cast<std::size_t>(limit));
-        return make_list(hits, [&](const RankedHit& hit) {
-                   return make_tuple(to_str(index.doc_id(hit.slot)), to_float(hit.score));
+        return make_list(hits, [&](const Ranked& hit) {
+                   return make_tuple(to_str(index.doc_id(hit.position)), to_float(hit.score));
                })
             .release();
     });

@@ -22,7 +22,7 @@
 #include "python_bindings/args.hpp"
 #include "python_bindings/boundary.hpp"
 #include "python_bindings/classes.hpp"
-#include "retrieval/progressive_filtering.hpp"
+#include "retrieval/query_understanding.hpp"
 
 namespace revuradova::py {
 namespace {
@@ -94,7 +94,7 @@ PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         parse_arguments(kInferSignature, args, nargs, kwnames, values);
         const TextArg query_arg = text_arg(values[0], "query");
         const std::string_view query = query_arg.view();
-        return new_intent(ProgressiveFilter::understand_query(query).intent);
+        return new_intent(understand_query(query).intent);
     });
 }
 
@@ -104,7 +104,7 @@ PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         parse_arguments(kUnderstandSignature, args, nargs, kwnames, values);
         const TextArg query_arg = text_arg(values[0], "query");
         const std::string_view query = query_arg.view();
-        const QueryContext context = ProgressiveFilter::understand_query(query);
+        const QueryContext context = understand_query(query);
         return make_tuple(to_str(intent_name(context.intent)),
                           make_list(context.entities, [](const std::string& e) { return to_str(e); }))
             .release();

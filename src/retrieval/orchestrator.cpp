@@ -1,75 +1,14 @@
 #include "retrieval/orchestrator.hpp"
 
-#include <bit>
 #include <limits>
 #include <stdexcept>
 
-#include "retrieval/id_table.hpp"
-#include "text/text_hash.hpp"
 
 namespace revuradova {
 namespace {
 
-
-// For every passed document, the position of the first passed document with the same
-// identifier. Open addressing over (hash tag, position) pairs: 8 bytes a bucket, keys read
-// from the documents themselves.
-std::vector<std::uint32_t> first_occurrences(Candidates documents) {
-    std::vector<std::uint32_t> first(documents.size());
-    if (documents.empty()) return first;
-    const std::size_t capacity = std::bit_ceil(documents.size() * 2);
-    const std::size_t mask = capacity - 1;
-    struct Bucket {
-        std::uint32_t tag;
-        std::uint32_t position_plus_one;  // 0: empty
-    };
-    std::vector<Bucket> buckets(capacity, Bucket{0, 0});
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-        const std::string& id = documents[i]->id;
-        const std::uint64_t hash = text::hash_text(id);
-        const auto tag = static_cast<std::uint32_t>(hash >> 32);
-        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-            Bucket& bucket = buckets[at];
-            if (bucket.position_plus_one == 0) {
-                bucket = {tag, static_cast<std::uint32_t>(i + 1)};
-                first[i] = static_cast<std::uint32_t>(i);
-                break;
-            }
-            const std::uint32_t earlier = bucket.position_plus_one - 1;
-            if (bucket.tag == tag && documents[earlier]->id == id) {
-                first[i] = earlier;
-                break;
-            }
-        }
-    }
-    return first;
-}
-
-// The passed documents whose identifier is among `ids`: caller order, each document at
-// most once, every document carrying one of the identifiers.
-std::vector<const KnowledgeObject*> select_candidates(Candidates documents, const TextList& ids) {
-    IdTable<bool> wanted(ids.size());
-    for (const std::string_view id : ids) {
-        bool inserted = false;
-        wanted.find_or_insert(id, inserted) = true;
-    }
-    std::vector<const KnowledgeObject*> candidates;
-    for (const KnowledgeObject* document : documents) {
-        if (wanted.find(document->id) != nullptr) candidates.push_back(document);
-    }
-    return candidates;
-}
-
-// Keeps the entries of `values` at `positions`, in that order.
-void gather(std::vector<const KnowledgeObject*>& values, const KeptPositions& positions) {
-    std::vector<const KnowledgeObject*> kept;
-    kept.reserve(positions.size());
-    for (const std::uint32_t p : positions) kept.push_back(values[p]);
-    values = std::move(kept);
-}
-
 // "stageN: A → B docs", the root span's progress line for stages 2 to 4.
-std::string stage_event(int stage, std::size_t before, std::size_t after) {
+std::string root_stage_event(int stage, std::size_t before, std::size_t after) {
     return "stage" + std::to_string(stage) + ": " + counts_arrow(before, after) + " docs";
 }
 
@@ -101,10 +40,10 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     if (config_.enable_progressive_filtering) {
         execute_progressive_pipeline(query, documents, root, result);
     } else if (bm25_indexer_) {
-        const std::vector<RankedHit> hits =
+        const std::vector<Ranked> hits =
             bm25_indexer_->rank(query, static_cast<std::size_t>(config_.max_results));
         root.add_event("bm25_found_" + std::to_string(hits.size()) + "_results");
-        for (const RankedHit& hit : hits) result.final_ids.push_back(bm25_indexer_->doc_id(hit.slot));
+        for (const Ranked& hit : hits) result.final_ids.push_back(bm25_indexer_->doc_id(hit.position));
     }
 
     if (!result.final_ids.empty()) {
@@ -115,66 +54,54 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     return result;
 }
 
-// The stages after the first look identifiers up among the passed documents that carry
-// one of the previous stage's identifiers; the first such document for an identifier is the
-// first passed document with it. That document is tracked alongside each identifier, so no
-// stage needs a lookup of its own, and the candidate lists are built only for the type and
-// domain criteria, which look at every candidate.
+// The passed documents are grouped by identifier once; from then on every stage works on
+// positions of first candidates (the stage selections), and identifiers are copied only
+// into the stage records. Stages record nothing on spans of their own here: the copies of
+// the root span that stages would write to are discarded unseen.
 void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
                                                          Candidates documents, Span& root,
                                                          RetrievalResult& result) const {
     const QueryContext context = ProgressiveFilter::understand_query(query);
-    KeptPositions kept_positions;
 
-    // Each stage records its own event on a throw-away copy of the root span.
-    StageResult stage;
-    {
-        Span stage_span = root;
-        stage = ProgressiveFilter::stage1_source_relevance(context, documents, stage_span,
-                                                           &kept_positions);
-    }
-    std::size_t kept = stage.document_ids.size();
+    StageTimer timer;
+    Positions kept = ProgressiveFilter::source_relevant(context, documents);
+    result.add_stage(
+        finish_stage(kStage1.name, identifiers_at(documents, kept), documents.size(), timer));
     // Stage 1's line puts "docs" between the counts.
     root.add_event("stage1: " + std::to_string(documents.size()) + " docs \u2192 " +
-                   std::to_string(kept));
-    result.add_stage(std::move(stage));
-    if (kept == 0) return;
+                   std::to_string(kept.size()));
+    if (kept.empty()) return;
 
-    std::vector<const KnowledgeObject*> firsts;
-    {
-        const std::vector<std::uint32_t> first = first_occurrences(documents);
-        firsts.reserve(kept_positions.size());
-        for (const std::uint32_t p : kept_positions) firsts.push_back(documents[first[p]]);
-    }
+    const CandidateIndex index(documents);
+    Positions firsts;  // entry i: the first document carrying the i-th identifier
+    firsts.reserve(kept.size());
+    for (const std::uint32_t p : kept) firsts.push_back(index.first_of(p));
 
     for (int number = 2; number <= 4; ++number) {
-        const TextList& previous = result.stages.back().document_ids;
-        Span stage_span = root;
+        timer = StageTimer();
+        const StageNames* names = nullptr;
         switch (number) {
-            case 2: {
-                std::vector<const KnowledgeObject*> candidates;
-                if (!context.domains.empty() || !context.knowledge_types.empty()) {
-                    candidates = select_candidates(documents, previous);
-                }
-                stage = ProgressiveFilter::stage2_type_domain(context, candidates, previous,
-                                                              stage_span, &kept_positions);
+            case 2:
+                names = &kStage2;
+                kept = ProgressiveFilter::type_domain(context, index, firsts);
                 break;
-            }
             case 3:
-                stage = ProgressiveFilter::stage3_freshness_resolved(
-                    context, previous, firsts, stage_span, UtcTimestamp::now(), &kept_positions);
+                names = &kStage3;
+                kept = ProgressiveFilter::fresh(context, documents, firsts, UtcTimestamp::now());
                 break;
             default:
-                stage = ProgressiveFilter::stage4_semantic_reranking_resolved(
-                    context, previous, firsts, config_.max_results, stage_span, &kept_positions);
+                names = &kStage4;
+                kept = ProgressiveFilter::semantic_top(context, documents, firsts,
+                                                       config_.max_results);
                 break;
         }
-        gather(firsts, kept_positions);
-        const std::size_t before = kept;
-        kept = stage.document_ids.size();
-        root.add_event(stage_event(number, before, kept));
+        const std::size_t before = firsts.size();
+        firsts = gather(firsts, kept);
+        StageResult stage =
+            finish_stage(names->name, identifiers_at(documents, firsts), before, timer);
+        root.add_event(root_stage_event(number, before, firsts.size()));
         result.add_stage(std::move(stage));
-        if (kept == 0) return;
+        if (firsts.empty()) return;
     }
 }
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "text/text_hash.hpp"
+#include "util/text_hash.hpp"
 
 namespace revuradova {
 

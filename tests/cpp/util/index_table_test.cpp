@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "text/text_hash.hpp"
+#include "util/text_hash.hpp"
 
 namespace revuradova {
 namespace {

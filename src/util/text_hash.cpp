@@ -1,4 +1,4 @@
-#include "text/text_hash.hpp"
+#include "util/text_hash.hpp"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "models/text_list.hpp"
+#include "util/text_list.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,250 @@
+#include "indexing/inverted_index.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "indexing/tokenizer.hpp"
+#include "util/reserve.hpp"
+
+namespace revuradova {
+namespace {
+
+std::string preview_of(std::string_view content) {
+    std::size_t pos = 0;
+    for (std::size_t chars = 0; chars < InvertedIndex::kPreviewCharacters && pos < content.size();
+         ++chars) {
+        text::decode_utf8(content, pos);
+    }
+    return std::string(content.substr(0, pos));
+}
+
+PostingList::iterator find_posting(PostingList& postings, DocSlot slot) {
+    return std::lower_bound(
+        postings.begin(), postings.end(), slot,
+        [](const Posting& posting, DocSlot wanted) { return posting.slot < wanted; });
+}
+
+bool holds_slot(PostingList& postings, DocSlot slot) {
+    const auto at = find_posting(postings, slot);
+    return at != postings.end() && at->slot == slot;
+}
+
+// Scratch that grew past this many entries for one huge document is given back afterwards.
+constexpr std::size_t kScratchKeptEntries = std::size_t{1} << 16;
+
+}  // namespace
+
+void InvertedIndex::Scratch::reset() noexcept {
+    for (const TermId term : known) frequency[term] = 0;
+    known.clear();
+    for (std::size_t i = 0; i < fresh_hashes.size(); ++i) {
+        fresh_table.erase(fresh_hashes[i], static_cast<std::uint32_t>(i));
+    }
+    fresh_texts.clear();
+    fresh_hashes.clear();
+    fresh_counts.clear();
+    fresh_postings.clear();
+    if (fresh_hashes.capacity() > kScratchKeptEntries) {
+        fresh_table = IndexTable();
+        fresh_texts = {};
+        fresh_hashes = {};
+        fresh_counts = {};
+        fresh_postings = {};
+    }
+    if (known.capacity() > kScratchKeptEntries) known = {};
+}
+
+// Leaves the scratch empty on every exit from index_document, normal or not, so a failed
+// call cannot hand stale counts to the next one.
+class InvertedIndex::ScratchGuard {
+public:
+    explicit ScratchGuard(Scratch& scratch) : scratch_(scratch) {}
+    ScratchGuard(const ScratchGuard&) = delete;
+    ScratchGuard& operator=(const ScratchGuard&) = delete;
+    ~ScratchGuard() { scratch_.reset(); }
+
+private:
+    Scratch& scratch_;
+};
+
+InvertedIndex::InvertedIndex(InvertedIndex&& other) noexcept
+    : terms_(std::exchange(other.terms_, {})),
+      postings_(std::exchange(other.postings_, {})),
+      slots_(std::exchange(other.slots_, {})),
+      documents_(std::exchange(other.documents_, {})),
+      lengths_(std::exchange(other.lengths_, {})),
+      longest_(std::exchange(other.longest_, 0)),
+      total_length_(std::exchange(other.total_length_, 0)),
+      avg_doc_length_(std::exchange(other.avg_doc_length_, 0.0f)),
+      norm_generation_(std::exchange(other.norm_generation_, 1)) {}
+
+InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
+    if (this != &other) {
+        InvertedIndex taken(std::move(other));
+        std::swap(terms_, taken.terms_);
+        std::swap(postings_, taken.postings_);
+        std::swap(slots_, taken.slots_);
+        std::swap(documents_, taken.documents_);
+        std::swap(lengths_, taken.lengths_);
+        longest_ = taken.longest_;
+        total_length_ = taken.total_length_;
+        avg_doc_length_ = taken.avg_doc_length_;
+        norm_generation_ = taken.norm_generation_;
+        scratch_.frequency.clear();  // sized by term ids of the old dictionary; all zero
+    }
+    return *this;
+}
+
+// Counts the tokens of `content` into the scratch: terms the index knows by id, new ones in
+// the side table. Changes nothing else.
+void InvertedIndex::count_terms(std::string_view content, std::uint64_t& length) {
+    Scratch& s = scratch_;
+    if (s.frequency.size() < terms_.id_bound()) s.frequency.resize(terms_.id_bound(), 0);
+    const auto fresh_text = [&s](std::uint32_t i) -> std::string_view { return s.fresh_texts[i]; };
+    for_each_token(content, s.token, [&](std::string_view token) {
+        if (++length > kMaxDocumentTokens) {
+            throw std::length_error("document has more tokens than an index can count");
+        }
+        const std::uint64_t hash = text::hash_text(token);
+        const TermId known = terms_.find(token, hash);
+        if (known != TermDictionary::kNotFound) {
+            if (s.frequency[known] == 0) s.known.push_back(known);  // before counting
+            ++s.frequency[known];
+            return;
+        }
+        std::uint32_t fresh = s.fresh_table.find(token, hash, fresh_text);
+        if (fresh == IndexTable::kAbsent) {
+            fresh = static_cast<std::uint32_t>(s.fresh_hashes.size());
+            s.fresh_table.reserve(1);
+            s.fresh_hashes.push_back(hash);
+            s.fresh_counts.push_back(0);
+            s.fresh_texts.emplace_back(token);
+            s.fresh_table.insert(hash, fresh);
+        }
+        ++s.fresh_counts[fresh];
+    });
+}
+
+void InvertedIndex::index_document(const KnowledgeObject& object) {
+    Scratch& s = scratch_;
+    const ScratchGuard guard(s);
+
+    // Prepare: everything that can fail happens here, and none of it is visible.
+    std::uint64_t length = 0;
+    count_terms(object.content, length);
+    const std::uint64_t id_hash = text::hash_text(object.id);
+    const std::uint32_t found = slot_of(object.id);
+    const bool is_new = found == IndexTable::kAbsent;
+    if (is_new && documents_.size() >= IndexTable::kAbsent) {
+        throw std::length_error("an index holds at most 2**32 - 1 documents");
+    }
+    const auto slot = is_new ? static_cast<DocSlot>(documents_.size()) : found;
+
+    StoredDocument record;
+    record.source_location = object.source_location;
+    record.preview = preview_of(object.content);
+    record.terms.reserve(s.known.size() + s.fresh_texts.size());
+    record.terms.assign(s.known.begin(), s.known.end());
+    if (is_new) {
+        record.id = object.id;
+        reserve_more(documents_, 1);
+        reserve_more(lengths_, 1);
+        slots_.reserve(1);
+    }
+    for (const TermId term : s.known) {
+        if (is_new || !holds_slot(postings_[term], slot)) reserve_more(postings_[term], 1);
+    }
+    s.fresh_postings.reserve(s.fresh_texts.size());
+    for (std::size_t i = 0; i < s.fresh_texts.size(); ++i) {
+        s.fresh_postings.emplace_back(1, Posting{slot, s.fresh_counts[i]});
+    }
+    terms_.reserve(s.fresh_texts.size());
+    reserve_more(postings_, s.fresh_texts.size());
+    if (!is_new) terms_.reserve_removals(documents_[slot].terms.size());
+
+    // Commit: from here on nothing can fail.
+    if (!is_new) {
+        // Terms of the earlier indexing that the new content lacks lose this document.
+        StoredDocument& old = documents_[slot];
+        for (const TermId term : old.terms) {
+            if (s.frequency[term] != 0) continue;
+            PostingList& postings = postings_[term];
+            postings.erase(find_posting(postings, slot));
+            if (postings.empty()) {
+                PostingList().swap(postings);
+                terms_.erase(term);
+            }
+        }
+        total_length_ -= lengths_[slot];
+        record.id = std::move(old.id);
+    }
+    for (const TermId term : s.known) {
+        PostingList& postings = postings_[term];
+        const Posting posting{slot, s.frequency[term]};
+        if (postings.empty() || postings.back().slot < slot) {
+            postings.push_back(posting);  // within reserved capacity
+            continue;
+        }
+        const auto at = find_posting(postings, slot);
+        if (at != postings.end() && at->slot == slot) {
+            at->term_frequency = posting.term_frequency;
+        } else {
+            postings.insert(at, posting);  // within reserved capacity
+        }
+    }
+    for (std::size_t i = 0; i < s.fresh_texts.size(); ++i) {
+        const TermId term = terms_.insert(std::move(s.fresh_texts[i]), s.fresh_hashes[i]);
+        if (term == postings_.size()) postings_.emplace_back();
+        postings_[term] = std::move(s.fresh_postings[i]);
+        record.terms.push_back(term);
+    }
+    const auto stored_length = static_cast<std::uint32_t>(length);
+    if (is_new) {
+        documents_.push_back(std::move(record));
+        lengths_.push_back(stored_length);
+        slots_.insert(id_hash, slot);
+    } else {
+        documents_[slot] = std::move(record);
+        lengths_[slot] = stored_length;
+    }
+    longest_ = std::max(longest_, stored_length);
+    total_length_ += length;
+    set_average(static_cast<float>(total_length_) / static_cast<float>(documents_.size()));
+}
+
+void InvertedIndex::set_average(float average) noexcept {
+    if (average == avg_doc_length_ && !std::isnan(average)) return;
+    avg_doc_length_ = average;
+    if (++norm_generation_ == 0) norm_generation_ = 1;  // 0 means "never computed" to readers
+}
+
+const PostingList* InvertedIndex::find(std::string_view term) const {
+    const TermId id = terms_.find(term);
+    return id == TermDictionary::kNotFound ? nullptr : &postings_[id];
+}
+
+std::uint32_t InvertedIndex::slot_of(std::string_view id) const {
+    return slots_.find(id, text::hash_text(id),
+                       [this](std::uint32_t slot) -> std::string_view { return documents_[slot].id; });
+}
+
+std::vector<std::string> InvertedIndex::terms() const {
+    std::vector<std::string> result;
+    result.reserve(terms_.size());
+    for (TermId id = 0; id < terms_.id_bound(); ++id) {
+        if (terms_.contains_id(id)) result.push_back(terms_.text(id));
+    }
+    return result;
+}
+
+std::size_t InvertedIndex::posting_bytes() const {
+    std::size_t bytes = 0;
+    for (const PostingList& list : postings_) bytes += list.capacity() * sizeof(Posting);
+    for (const StoredDocument& document : documents_) {
+        bytes += document.terms.capacity() * sizeof(TermId);
+    }
+    return bytes;
+}
+
+}  // namespace revuradova

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "indexing/term_dictionary.hpp"
+#include "models/knowledge_object.hpp"
+#include "util/index_table.hpp"
+
+namespace revuradova {
+
+using DocSlot = std::uint32_t;  // a distinct document identifier, numbered by first indexing
+
+struct Posting {
+    DocSlot slot;
+    std::uint32_t term_frequency;
+};
+using PostingList = std::vector<Posting>;
+
+/// What BM25 ranks over: per term the documents holding it, per document its length, and
+/// the texts a hit reports. Documents are kept by identifier; indexing one again replaces it.
+///
+/// Invariants:
+/// - Each identifier has one slot, numbered in order of first indexing; its record, length
+///   and postings are those of its latest indexing. doc_count() is the number of slots.
+/// - A term is in the dictionary exactly while some stored document holds it; its postings
+///   are sorted by slot, one per document holding it, so its document frequency is the
+///   length of its postings.
+/// - avg_doc_length() is the sum of the stored lengths over doc_count(), and
+///   norm_generation() changes whenever it does.
+///
+/// index_document either completes or throws (std::bad_alloc, std::length_error) and leaves
+/// the index as it was.
+class InvertedIndex {
+public:
+    static constexpr std::size_t kPreviewCharacters = 200;
+    /// Term frequencies and lengths are 32-bit: a longer document is refused.
+    static constexpr std::uint64_t kMaxDocumentTokens = 0xFFFFFFFFu;
+
+    struct StoredDocument {
+        std::string id;
+        std::string source_location;
+        std::string preview;
+        std::vector<TermId> terms;  // distinct terms of the latest indexing, to replace them
+    };
+
+    InvertedIndex() = default;
+    InvertedIndex(const InvertedIndex&) = default;
+    InvertedIndex& operator=(const InvertedIndex&) = default;
+    /// A moved-from index is empty and usable.
+    InvertedIndex(InvertedIndex&& other) noexcept;
+    InvertedIndex& operator=(InvertedIndex&& other) noexcept;
+
+    /// Adds the document of `object.id`, or replaces everything an earlier indexing of that
+    /// identifier contributed. Reads id, source_location, content. Strong guarantee.
+    void index_document(const KnowledgeObject& object);
+
+    std::size_t doc_count() const { return documents_.size(); }
+    std::size_t term_count() const { return terms_.size(); }
+    float avg_doc_length() const { return avg_doc_length_; }
+    std::uint32_t norm_generation() const { return norm_generation_; }
+    std::uint32_t longest() const { return longest_; }
+    const std::vector<std::uint32_t>& lengths() const { return lengths_; }
+    const StoredDocument& document(DocSlot slot) const { return documents_[slot]; }
+
+    /// The postings of `term`, or null when no document holds it.
+    const PostingList* find(std::string_view term) const;
+    /// The slot of identifier `id`, or IndexTable::kAbsent.
+    std::uint32_t slot_of(std::string_view id) const;
+    /// The live terms, in no particular order.
+    std::vector<std::string> terms() const;
+    /// Bytes held by postings and per-document term lists.
+    std::size_t posting_bytes() const;
+
+private:
+    // What index_document has learnt about the content, reset on every exit.
+    struct Scratch {
+        std::vector<std::uint32_t> frequency;  // by term id; zero outside a call
+        std::vector<TermId> known;             // terms already in the index, first seen first
+        IndexTable fresh_table;                // new terms: positions in the vectors below
+        std::vector<std::string> fresh_texts;
+        std::vector<std::uint64_t> fresh_hashes;
+        std::vector<std::uint32_t> fresh_counts;
+        std::vector<PostingList> fresh_postings;
+        std::string token;
+        void reset() noexcept;
+    };
+    class ScratchGuard;
+
+    void count_terms(std::string_view content, std::uint64_t& length);
+    void set_average(float average) noexcept;
+
+    TermDictionary terms_;
+    std::vector<PostingList> postings_;  // by term id; empty for a free id
+    IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
+    std::vector<StoredDocument> documents_;
+    std::vector<std::uint32_t> lengths_;  // token count by slot
+    std::uint32_t longest_ = 0;           // the largest length ever stored
+    std::uint64_t total_length_ = 0;
+    float avg_doc_length_ = 0.0f;
+    std::uint32_t norm_generation_ = 1;
+    Scratch scratch_;
+};
+
+}  // namespace revuradova
