@@ -12,6 +12,8 @@ import time
 
 from corpora import random_vocabulary, zipf_cumulative
 
+from revuradova import PyQueryUnderstanding
+
 KNOWLEDGE_TYPES = ["procedure", "policy", "definition", "data", "code", "discussion", "reference"]
 DOMAINS = ["finance", "hr compliance", "engineering", "sales"]
 TEMPLATES = [
@@ -21,23 +23,6 @@ TEMPLATES = [
     "{} {} {}?",
     "Compare {} and {}",
     "{} {} trend",
-]
-KEYWORDS = [
-    ("how do", "ProcedureGuidance"),
-    ("how can", "ProcedureGuidance"),
-    ("process", "ProcedureGuidance"),
-    ("is this", "ComplianceCheck"),
-    ("compliant", "ComplianceCheck"),
-    ("policy", "ComplianceCheck"),
-    ("compare", "Comparison"),
-    ("difference between", "Comparison"),
-    ("trend", "TrendAnalysis"),
-    ("growing", "TrendAnalysis"),
-    ("declining", "TrendAnalysis"),
-    ("define", "Definition"),
-    ("what is", "Definition"),
-    ("meaning", "Definition"),
-    ("?", "FactualLookup"),
 ]
 
 
@@ -67,8 +52,8 @@ def make_questions(vocabulary, count, seed=12):
 
 def pure_python_search(query, records, ids, max_results):
     """The four stages in plain Python over (id, type, domain, content) records."""
-    lowered = query.lower()
-    intent = next((intent for kw, intent in KEYWORDS if kw in lowered), "Unknown")
+    # The keyword table lives in one place, the package; classifying costs one call.
+    intent = PyQueryUnderstanding.understand(query)[0]
     if intent == "ProcedureGuidance":
         kept = [i for i, r in enumerate(records) if r[0] == "procedure"]
     elif intent == "ComplianceCheck":

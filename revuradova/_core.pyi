@@ -130,11 +130,8 @@ class PyQueryUnderstanding:
 
     @staticmethod
     def infer_intent(query: str) -> PyQueryIntent:
-        """The query's intent by fixed keyword rules (first match wins, case-insensitive
-        substrings): "how do", "how can", "process" -> ProcedureGuidance; "is this",
-        "compliant", "policy" -> ComplianceCheck; "compare", "difference between" ->
-        Comparison; "trend", "growing", "declining" -> TrendAnalysis; "define", "what is",
-        "meaning" -> Definition; "?" -> FactualLookup; otherwise Unknown."""
+        """The query's intent by the fixed keyword table (see the README's "Intents"): the
+        first keyword found in the lower-cased query decides; none found gives Unknown."""
     @staticmethod
     def understand(query: str) -> tuple[str, list[str]]:
         """(intent name, entities); the entity list is always empty."""

@@ -1,13 +1,16 @@
-// Python view of this file:
-//   """RoDudaror: Universal Knowledge Ingestion Engine ..."""   (replaced below)
-//   from builtins import (PyKnowledgeObject, PyBM25Indexer, PyQueryIntent,
-//                         PyRetrievalOrchestrator, PyQueryUnderstanding)
-//   __doc__ = "ReVuradova - Universal Knowledge Ingestion Engine"
-//   VERSION = "0.3.0"
-//   __all__ = [<the seven names above, in order>]
+// Python view of this file (the module revuradova._core):
 //
-// A single-phase module: created once per process and handed out again on re-import;
-// a second interpreter gets ImportError.
+//   from builtins import (PyKnowledgeObject, PyBM25Indexer, PyQueryIntent,
+//                         PyRetrievalOrchestrator, PyQueryUnderstanding)  # the five classes
+//   __doc__ = "ReVuradova - Universal Knowledge Ingestion Engine"
+//   VERSION = "0.3.0"        # the version in pyproject.toml
+//   __all__ = ["PyKnowledgeObject", "PyBM25Indexer", "PyQueryIntent",
+//              "PyRetrievalOrchestrator", "PyQueryUnderstanding", "__doc__", "VERSION"]
+//
+// Single-phase initialisation: the module is created once per process and handed out again
+// on a later import; a second interpreter in the same process gets ImportError. Every
+// attribute is added by appending its name to __all__ and then setting it, which is why
+// __doc__ and VERSION are listed too.
 
 #include <cstdint>
 
@@ -66,7 +69,7 @@ PyObject* initialise() {
     }
     add_module_attribute(module.get(), "__doc__",
                          to_str("ReVuradova - Universal Knowledge Ingestion Engine").get());
-    add_module_attribute(module.get(), "VERSION", to_str("0.3.0").get());
+    add_module_attribute(module.get(), "VERSION", to_str(REVURADOVA_VERSION).get());
 
     g_interpreter_id = interpreter;
     g_module = Object(module).release();  // the process keeps one reference

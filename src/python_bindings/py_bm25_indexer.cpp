@@ -11,6 +11,7 @@
 #include "python_bindings/args.hpp"
 #include "python_bindings/boundary.hpp"
 #include "python_bindings/classes.hpp"
+#include "python_bindings/methods.hpp"
 #include "python_bindings/py_knowledge_object.hpp"
 
 namespace revuradova::py {
@@ -34,36 +35,29 @@ constexpr Signature kIndexSignature{"index_document", kIndexParameters};
 
 PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    return guard([&] {
-        auto& instance = instance_of<BM25Indexer>(self, type());
-        ExclusiveBorrow borrow(instance.borrow);
-        PyObject* values[1];
-        parse_arguments(kIndexSignature, args, nargs, kwnames, values);
-        const KnowledgeObjectRef doc = knowledge_object_arg(values[0], "doc");
-        instance.value.index_document(doc.get());
-        return none().release();
-    });
+    return run_method<BM25Indexer, ExclusiveBorrow, 1>(
+        self, type(), kIndexSignature, args, nargs, kwnames, [](BM25Indexer& index, auto& arguments) {
+            const KnowledgeObjectRef doc = knowledge_object_arg(arguments[0], "doc");
+            index.index_document(doc.get());
+            return none().release();
+        });
 }
 
 constexpr const char* kSearchParameters[] = {"query", "limit"};
 constexpr Signature kSearchSignature{"search", kSearchParameters};
 
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&] {
-        auto& instance = instance_of<BM25Indexer>(self, type());
-        SharedBorrow borrow(instance.borrow);
-        PyObject* values[2];
-        parse_arguments(kSearchSignature, args, nargs, kwnames, values);
-        const TextArg query_arg = text_arg(values[0], "query");
-        const std::string_view query = query_arg.view();
-        const std::uint64_t limit = count_arg(values[1], "limit");
-        const BM25Indexer& index = instance.value;
-        const auto hits = index.rank(query, static_cast<std::size_t>(limit));
-        return make_list(hits, [&](const Ranked& hit) {
-                   return make_tuple(to_str(index.doc_id(hit.position)), to_float(hit.score));
-               })
-            .release();
-    });
+    return run_method<BM25Indexer, SharedBorrow, 2>(
+        self, type(), kSearchSignature, args, nargs, kwnames,
+        [](const BM25Indexer& index, auto& arguments) {
+            const TextArg query = text_arg(arguments[0], "query");
+            const std::uint64_t limit = count_arg(arguments[1], "limit");
+            const auto hits = index.rank(query.view(), static_cast<std::size_t>(limit));
+            return make_list(hits, [&](const Ranked& hit) {
+                       return make_tuple(to_str(index.doc_id(hit.position)), to_float(hit.score));
+                   })
+                .release();
+        });
 }
 
 PyObject* stats(PyObject* self, PyObject*) {
@@ -95,13 +89,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.PyBM25Indexer",
-    .basicsize = sizeof(IndexerInstance),
-    .itemsize = 0,
-    .flags = kClassFlags,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = class_spec("builtins.PyBM25Indexer", sizeof(IndexerInstance), kSlots);
 
 LazyType g_type{&kSpec, "PyBM25Indexer"};
 LazyType& type() { return g_type; }

@@ -90,13 +90,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.PyKnowledgeObject",
-    .basicsize = sizeof(KnowledgeObjectInstance),
-    .itemsize = 0,
-    .flags = kClassFlags,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = class_spec("builtins.PyKnowledgeObject", sizeof(KnowledgeObjectInstance), kSlots);
 
 LazyType g_type{&kSpec, "PyKnowledgeObject"};
 

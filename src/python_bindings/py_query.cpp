@@ -74,13 +74,7 @@ PyType_Slot kIntentSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kIntentSpec = {
-    .name = "builtins.PyQueryIntent",
-    .basicsize = sizeof(IntentInstance),
-    .itemsize = 0,
-    .flags = kClassFlags,
-    .slots = kIntentSlots,
-};
+PyType_Spec kIntentSpec = class_spec("builtins.PyQueryIntent", sizeof(IntentInstance), kIntentSlots);
 
 LazyType g_intent_type{&kIntentSpec, "PyQueryIntent"};
 
@@ -88,23 +82,22 @@ constexpr const char* kQueryParameter[] = {"query"};
 constexpr Signature kInferSignature{"infer_intent", kQueryParameter};
 constexpr Signature kUnderstandSignature{"understand", kQueryParameter};
 
+// The context of the one `query` argument of infer_intent and understand.
+QueryContext understood(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+    PyObject* values[1];
+    parse_arguments(signature, args, nargs, kwnames, values);
+    const TextArg query = text_arg(values[0], "query");
+    return understand_query(query.view());
+}
+
 PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&] {
-        PyObject* values[1];
-        parse_arguments(kInferSignature, args, nargs, kwnames, values);
-        const TextArg query_arg = text_arg(values[0], "query");
-        const std::string_view query = query_arg.view();
-        return new_intent(understand_query(query).intent);
-    });
+    return guard([&] { return new_intent(understood(kInferSignature, args, nargs, kwnames).intent); });
 }
 
 PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&] {
-        PyObject* values[1];
-        parse_arguments(kUnderstandSignature, args, nargs, kwnames, values);
-        const TextArg query_arg = text_arg(values[0], "query");
-        const std::string_view query = query_arg.view();
-        const QueryContext context = understand_query(query);
+        const QueryContext context = understood(kUnderstandSignature, args, nargs, kwnames);
         return make_tuple(to_str(intent_name(context.intent)),
                           make_list(context.entities, [](const std::string& e) { return to_str(e); }))
             .release();
@@ -140,13 +133,7 @@ PyType_Slot kUnderstandingSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kUnderstandingSpec = {
-    .name = "builtins.PyQueryUnderstanding",
-    .basicsize = sizeof(UnderstandingInstance),
-    .itemsize = 0,
-    .flags = kClassFlags,
-    .slots = kUnderstandingSlots,
-};
+PyType_Spec kUnderstandingSpec = class_spec("builtins.PyQueryUnderstanding", sizeof(UnderstandingInstance), kUnderstandingSlots);
 
 LazyType g_understanding_type{&kUnderstandingSpec, "PyQueryUnderstanding"};
 

@@ -19,6 +19,7 @@
 #include "python_bindings/args.hpp"
 #include "python_bindings/boundary.hpp"
 #include "python_bindings/classes.hpp"
+#include "python_bindings/methods.hpp"
 #include "python_bindings/py_knowledge_object.hpp"
 #include "retrieval/orchestrator.hpp"
 
@@ -54,15 +55,13 @@ constexpr Signature kIndexSignature{"index_document", kIndexParameters};
 
 PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    return guard([&] {
-        auto& instance = instance_of<RetrievalOrchestrator>(self, type());
-        ExclusiveBorrow borrow(instance.borrow);
-        PyObject* values[1];
-        parse_arguments(kIndexSignature, args, nargs, kwnames, values);
-        const KnowledgeObjectRef doc = knowledge_object_arg(values[0], "doc");
-        if (BM25Indexer* index = instance.value.bm25_indexer()) index->index_document(doc.get());
-        return none().release();
-    });
+    return run_method<RetrievalOrchestrator, ExclusiveBorrow, 1>(
+        self, type(), kIndexSignature, args, nargs, kwnames,
+        [](RetrievalOrchestrator& orchestrator, auto& arguments) {
+            const KnowledgeObjectRef doc = knowledge_object_arg(arguments[0], "doc");
+            if (BM25Indexer* index = orchestrator.bm25_indexer()) index->index_document(doc.get());
+            return none().release();
+        });
 }
 
 // The knowledge objects of a `documents` argument, held for the duration of a search.
@@ -116,19 +115,17 @@ constexpr const char* kSearchParameters[] = {"query", "documents"};
 constexpr Signature kSearchSignature{"search", kSearchParameters};
 
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&] {
-        auto& instance = instance_of<RetrievalOrchestrator>(self, type());
-        SharedBorrow borrow(instance.borrow);
-        PyObject* values[2];
-        parse_arguments(kSearchSignature, args, nargs, kwnames, values);
-        const TextArg query_arg = text_arg(values[0], "query");
-        const std::string_view query = query_arg.view();
-        const DocumentList documents(values[1]);
-        const RetrievalResult result = instance.value.search(query, documents.candidates());
-        return make_tuple(make_list(result.final_ids, [](std::string_view id) { return to_str(id); }),
-                          to_str(result.summary()))
-            .release();
-    });
+    return run_method<RetrievalOrchestrator, SharedBorrow, 2>(
+        self, type(), kSearchSignature, args, nargs, kwnames,
+        [](const RetrievalOrchestrator& orchestrator, auto& arguments) {
+            const TextArg query = text_arg(arguments[0], "query");
+            const DocumentList documents(arguments[1]);
+            const RetrievalResult result = orchestrator.search(query.view(), documents.candidates());
+            return make_tuple(make_list(result.final_ids,
+                                        [](std::string_view id) { return to_str(id); }),
+                              to_str(result.summary()))
+                .release();
+        });
 }
 
 PyObject* stats(PyObject* self, PyObject*) {
@@ -171,13 +168,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.PyRetrievalOrchestrator",
-    .basicsize = sizeof(OrchestratorInstance),
-    .itemsize = 0,
-    .flags = kClassFlags,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = class_spec("builtins.PyRetrievalOrchestrator", sizeof(OrchestratorInstance), kSlots);
 
 LazyType g_type{&kSpec, "PyRetrievalOrchestrator"};
 LazyType& type() { return g_type; }

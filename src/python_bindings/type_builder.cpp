@@ -19,15 +19,10 @@ PyTypeObject* LazyType::get() {
 }
 
 PyObject* no_constructor_new(PyTypeObject* type, PyObject*, PyObject*) {
-    const char* name = nullptr;
-    PyObject* qualname = PyType_GetName(type);
-    if (qualname != nullptr) name = PyUnicode_AsUTF8AndSize(qualname, nullptr);
-    if (name == nullptr) {
-        Py_XDECREF(qualname);
-        return nullptr;
-    }
-    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", name);
-    Py_DECREF(qualname);
+    PyObject* class_name = PyType_GetName(type);
+    if (class_name == nullptr) return nullptr;
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %U", class_name);
+    Py_DECREF(class_name);
     return nullptr;
 }
 

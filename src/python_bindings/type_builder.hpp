@@ -47,6 +47,18 @@ private:
     PyObject* type_ = nullptr;
 };
 
+/// The spec of one of the module's classes: full name "builtins.<class>", fixed-size
+/// instances, kClassFlags.
+inline PyType_Spec class_spec(const char* full_name, std::size_t basicsize, PyType_Slot* slots) {
+    return PyType_Spec{
+        .name = full_name,
+        .basicsize = static_cast<int>(basicsize),
+        .itemsize = 0,
+        .flags = kClassFlags,
+        .slots = slots,
+    };
+}
+
 /// Allocates an instance of `type` and moves `value` into it.
 template <class T>
 PyObject* create_instance(PyTypeObject* type, T&& value) {

@@ -14,14 +14,9 @@
 
 namespace revuradova {
 
+/// The seven intents, numbered 0 to 6 in this order.
 enum class QueryIntent : std::uint8_t {
-    FactualLookup = 0,
-    ProcedureGuidance = 1,
-    ComplianceCheck = 2,
-    Comparison = 3,
-    TrendAnalysis = 4,
-    Definition = 5,
-    Unknown = 6,
+    FactualLookup, ProcedureGuidance, ComplianceCheck, Comparison, TrendAnalysis, Definition, Unknown
 };
 
 /// The member name ("FactualLookup", ...).

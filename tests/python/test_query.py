@@ -91,3 +91,18 @@ def test_keyword_and_errors():
         PyQueryUnderstanding.understand("a", "b")
     with pytest.raises(UnicodeEncodeError):
         PyQueryUnderstanding.understand("\udfff")
+
+
+def test_readme_keyword_table_matches_the_module():
+    """The README shows the keyword table the module uses; each row must hold."""
+    import pathlib
+    import re
+
+    readme = (pathlib.Path(__file__).parents[2] / "README.md").read_text(encoding="utf-8")
+    rows = re.findall(r'^\| "([^"]+)" \| (\w+) \|$', readme, flags=re.MULTILINE)
+    assert len(rows) == 15
+    for position, (keyword, intent) in enumerate(rows):
+        assert PyQueryUnderstanding.understand(f"xx {keyword.upper()} xx")[0] == intent
+        # Every earlier keyword wins over this one.
+        for earlier, earlier_intent in rows[:position]:
+            assert PyQueryUnderstanding.understand(f"{keyword} {earlier}")[0] == earlier_intent

@@ -54,6 +54,19 @@ TEST(Tokenize, SplitsLowercasesAndDropsShortPieces) {
     EXPECT_EQ(BM25Indexer::tokenize("ΟΔΟΣ ΣΑΣ"), (std::vector<std::string>{"οδος", "σας"}));
 }
 
+// The formula alone, with the worked example's inputs: N = 2, avgdl = 3.5.
+TEST(BM25Scorer, GoldenValues) {
+    EXPECT_EQ(BM25Scorer::kOneMinusB, 0.25f);
+    EXPECT_EQ(BM25Scorer::kK1PlusOne, 2.5f);
+    const float k = BM25Scorer::length_normalisation(4.0f, 3.5f);
+    EXPECT_EQ(k, ((4.0f / 3.5f) * 0.75f + 0.25f) * 1.5f);
+    const float beta = BM25Scorer::term_weight(1, k, BM25Scorer::inverse_document_frequency(2, 2));
+    const float gamma = BM25Scorer::term_weight(1, k, BM25Scorer::inverse_document_frequency(2, 1));
+    EXPECT_NEAR(beta, 0.17131f, 1e-5f);
+    EXPECT_NEAR(gamma, 0.65128f, 1e-5f);
+    EXPECT_EQ(BM25Scorer::length_normalisation(3.0f, 3.0f), 1.5f);
+}
+
 TEST(BM25, WorkedExample) {
     BM25Indexer index;
     const KnowledgeObject first = document("alpha beta beta");
