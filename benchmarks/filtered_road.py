@@ -100,7 +100,7 @@ def run(vocabulary, doc_count, question_count=200, max_results=10):
     start = time.perf_counter()
     python = [pure_python_search(q, records, ids, max_results) for q in sample]
     python_s = (time.perf_counter() - start) / len(sample)
-    agree = sum(a == b for a, b in zip(ours, python))
+    agree = sum(a == b for a, b in zip(ours, python, strict=False))
 
     probes = [q.split()[1].lower().encode() for q in sample]
     start = time.perf_counter()

@@ -50,7 +50,7 @@ def measure_system(system_class, queries, connection):
     """Runs in a forked child: build, then time every query; report through `connection`."""
     # Reading the texts writes their reference counts, which copies the parent's pages into
     # this child; do it before the clock starts so that no system pays for it.
-    for text in TEXTS:
+    for _text in TEXTS:
         pass
     try:
         Path("/proc/self/clear_refs").write_text("5")  # restart the peak-RSS counter
@@ -142,7 +142,7 @@ def oracle(queries, connection):
         if len(theirs) != len(ours):
             order_mismatches += 1
             continue
-        for (our_doc, our_score), (their_doc, their_score) in zip(ours, theirs):
+        for (our_doc, our_score), (their_doc, their_score) in zip(ours, theirs, strict=False):
             # Different documents at a rank are fine only where the scores tie.
             if our_doc != their_doc and abs(our_score - their_score) > 1e-5 * abs(our_score):
                 order_mismatches += 1
@@ -350,7 +350,7 @@ def plot(results, path):
             if "p50_ms" in e["systems"].get(name, {})
         ]
         if points:
-            ax.plot(*zip(*points), marker="o", label=name)
+            ax.plot(*zip(*points, strict=True), marker="o", label=name)
     ax.set_xscale("log")
     ax.set_yscale("log")
     ax.set_xlabel("documents")

@@ -65,7 +65,7 @@ class Bm25s:
         if not ids:
             return []
         docs, scores = self.retriever.retrieve([ids], k=TOP, show_progress=False, n_threads=1)
-        return [int(d) for d, s in zip(docs[0], scores[0]) if s > 0]
+        return [int(d) for d, s in zip(docs[0], scores[0], strict=True) if s > 0]
 
 
 class RankBm25:

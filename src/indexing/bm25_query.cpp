@@ -48,8 +48,8 @@ void BM25Query::prepare(const InvertedIndex& index) {
     }
 }
 
-std::vector<Ranked> BM25Query::rank(const InvertedIndex& index,
-                                    const std::vector<QueryTerm>& query, std::size_t limit) {
+std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vector<QueryTerm>& query,
+                                    std::size_t limit) {
     const std::size_t slots = index.doc_count();
     if (slots == 0 || limit == 0) return {};
     std::size_t postings = 0;

@@ -31,11 +31,11 @@ struct IndexedEntity {
 /// Entities and their relationships across documents. An orchestrator builds one empty
 /// when asked to; nothing fills or reads it yet.
 struct EntityGraph {
-    std::unordered_map<std::string, IndexedEntity> entities;               // by entity id
-    std::unordered_map<std::string, TextSet> entity_ids_by_name;           // name or alias -> ids
-    std::unordered_map<std::string, Relationship> relationships;           // by relationship key
-    std::unordered_map<std::string, TextSet> outgoing_relationships;       // entity id -> keys
-    std::unordered_map<std::string, TextSet> incoming_relationships;       // entity id -> keys
+    std::unordered_map<std::string, IndexedEntity> entities;          // by entity id
+    std::unordered_map<std::string, TextSet> entity_ids_by_name;      // name or alias -> ids
+    std::unordered_map<std::string, Relationship> relationships;      // by relationship key
+    std::unordered_map<std::string, TextSet> outgoing_relationships;  // entity id -> keys
+    std::unordered_map<std::string, TextSet> incoming_relationships;  // entity id -> keys
     std::unordered_map<std::string, std::string> canonical_entity_by_alias;
 
     EntityGraph() = default;

@@ -25,7 +25,8 @@ public:
 
     TermId find(std::string_view term) const { return find(term, text::hash_text(term)); }
     TermId find(std::string_view term, std::uint64_t hash) const {
-        return table_.find(term, hash, [this](TermId id) -> std::string_view { return texts_[id]; });
+        return table_.find(term, hash,
+                           [this](TermId id) -> std::string_view { return texts_[id]; });
     }
 
     /// Number of terms in the dictionary.

@@ -27,10 +27,12 @@ struct TopicAssignment {
 /// Topics and the documents assigned to them. An orchestrator builds one empty when asked
 /// to; nothing fills or reads it yet.
 struct TopicIndex {
-    std::unordered_map<std::string, Topic> topics;                                  // by topic id
-    std::unordered_map<std::string, std::unordered_set<std::string>> topic_documents;  // topic -> doc ids
-    std::unordered_map<std::string, std::vector<TopicAssignment>> assignments;      // doc id -> topics
-    std::unordered_map<std::string, std::unordered_set<std::string>> keyword_topics;   // keyword -> topics
+    std::unordered_map<std::string, Topic> topics;  // by topic id
+    std::unordered_map<std::string, std::unordered_set<std::string>>
+        topic_documents;                                                        // topic -> doc ids
+    std::unordered_map<std::string, std::vector<TopicAssignment>> assignments;  // doc id -> topics
+    std::unordered_map<std::string, std::unordered_set<std::string>>
+        keyword_topics;  // keyword -> topics
 
     TopicIndex() = default;
 };

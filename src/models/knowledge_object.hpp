@@ -18,7 +18,17 @@ namespace revuradova {
 using TextMap = std::unordered_map<std::string, std::string, text::TextHash, std::equal_to<>>;
 
 /// The kind of source a document came from.
-enum class SourceType : std::uint8_t { LocalFile, Pdf, Docx, Xlsx, Csv, Json, Yaml, Markdown, Html };
+enum class SourceType : std::uint8_t {
+    LocalFile,
+    Pdf,
+    Docx,
+    Xlsx,
+    Csv,
+    Json,
+    Yaml,
+    Markdown,
+    Html
+};
 
 /// The kind of knowledge a document holds.
 enum class KnowledgeType : std::uint8_t {
@@ -44,7 +54,14 @@ inline constexpr std::string_view kInvalidKnowledgeType = "Invalid knowledge typ
 enum class EntityKind : std::uint8_t { Person, Organization, Location, Product, Concept, Other };
 
 /// How two entities relate.
-enum class RelationshipKind : std::uint8_t { Mentions, PartOf, DependsOn, Defines, References, Other };
+enum class RelationshipKind : std::uint8_t {
+    Mentions,
+    PartOf,
+    DependsOn,
+    Defines,
+    References,
+    Other
+};
 
 struct TableOfContentsEntry {
     std::string title;

@@ -10,15 +10,16 @@ namespace revuradova {
 /// timestamp of this system can represent.
 class ClockBeforeEpochError : public std::runtime_error {
 public:
-    ClockBeforeEpochError() : std::runtime_error("the system clock reads a time before 1970-01-01") {}
+    ClockBeforeEpochError()
+        : std::runtime_error("the system clock reads a time before 1970-01-01") {}
 };
 
 /// A UTC wall-clock instant: calendar date, seconds since midnight, nanoseconds.
 /// Member order makes the defaulted comparison chronological (date, then time of day).
 struct UtcTimestamp {
     std::int32_t year = 1970;
-    std::uint8_t month = 1;  // 1..12
-    std::uint8_t day = 1;    // 1..31
+    std::uint8_t month = 1;            // 1..12
+    std::uint8_t day = 1;              // 1..31
     std::uint32_t seconds_of_day = 0;  // 0..86399
     std::uint32_t nanoseconds = 0;     // 0..999'999'999
 

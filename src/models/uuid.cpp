@@ -1,7 +1,8 @@
 #include "models/uuid.hpp"
 
-#include <cerrno>
 #include <sys/random.h>
+
+#include <cerrno>
 
 namespace revuradova {
 

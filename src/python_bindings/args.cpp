@@ -17,16 +17,16 @@ constexpr Py_ssize_t kUncachedTextLength = 256;
 
 // str.isascii of the base class, so that a subclass cannot answer for it.
 bool is_ascii(PyObject* text) {
-    Object answer = Object::checked(PyObject_CallMethod(
-        reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii", "O", text));
+    Object answer = Object::checked(
+        PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii", "O", text));
     return Py_IsTrue(answer.get());
 }
 
 void check_complete(const Signature& signature, PyObject** out) {
     for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
         if (out[i] == nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'",
-                         signature.function, signature.parameters[i]);
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", signature.function,
+                         signature.parameters[i]);
             throw PythonError();
         }
     }
@@ -59,8 +59,8 @@ void place_keyword(const Signature& signature, PyObject* key, PyObject* value, P
             return;
         }
     }
-    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument %R",
-                 signature.function, key);
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument %R", signature.function,
+                 key);
     throw PythonError();
 }
 
@@ -102,8 +102,7 @@ void parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize
     check_complete(signature, out);
 }
 
-void parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
-                     PyObject** out) {
+void parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out) {
     const Py_ssize_t nargs = PyTuple_Size(args);
     if (nargs < 0) throw PythonError();
     check_positional_count(signature, nargs);

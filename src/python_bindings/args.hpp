@@ -28,8 +28,7 @@ void parse_arguments(const Signature& signature, PyObject* const* args, Py_ssize
                      PyObject* kwnames, PyObject** out);
 
 /// The same for a constructor's (args tuple, kwargs dict); kwargs may be NULL.
-void parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
-                     PyObject** out);
+void parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
 
 /// Re-raises the pending exception: a TypeError gets the prefix "argument '<name>': ",
 /// any other exception passes unchanged.

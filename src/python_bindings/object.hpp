@@ -89,7 +89,9 @@ Object make_tuple(Items&&... items) {
     Object tuple = Object::checked(PyTuple_New(sizeof...(Items)));
     Py_ssize_t index = 0;
     // PyTuple_SetItem steals each reference, also when it fails.
-    ((raise_if_negative(PyTuple_SetItem(tuple.get(), index++, Object(std::forward<Items>(items)).release()))), ...);
+    ((raise_if_negative(
+         PyTuple_SetItem(tuple.get(), index++, Object(std::forward<Items>(items)).release()))),
+     ...);
     return tuple;
 }
 

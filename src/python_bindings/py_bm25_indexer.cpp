@@ -36,7 +36,8 @@ constexpr Signature kIndexSignature{"index_document", kIndexParameters};
 PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
     return run_method<BM25Indexer, ExclusiveBorrow, 1>(
-        self, type(), kIndexSignature, args, nargs, kwnames, [](BM25Indexer& index, auto& arguments) {
+        self, type(), kIndexSignature, args, nargs, kwnames,
+        [](BM25Indexer& index, auto& arguments) {
             const KnowledgeObjectRef doc = knowledge_object_arg(arguments[0], "doc");
             index.index_document(doc.get());
             return none().release();
@@ -53,9 +54,11 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             const TextArg query = text_arg(arguments[0], "query");
             const std::uint64_t limit = count_arg(arguments[1], "limit");
             const auto hits = index.rank(query.view(), static_cast<std::size_t>(limit));
-            return make_list(hits, [&](const Ranked& hit) {
-                       return make_tuple(to_str(index.doc_id(hit.position)), to_float(hit.score));
-                   })
+            return make_list(hits,
+                             [&](const Ranked& hit) {
+                                 return make_tuple(to_str(index.doc_id(hit.position)),
+                                                   to_float(hit.score));
+                             })
                 .release();
         });
 }

@@ -20,8 +20,8 @@
 namespace revuradova::py {
 namespace {
 
-constexpr const char* kParameters[] = {"source_type", "source_location", "knowledge_type",
-                                       "domain", "content"};
+constexpr const char* kParameters[] = {"source_type", "source_location", "knowledge_type", "domain",
+                                       "content"};
 constexpr Signature kSignature{"PyKnowledgeObject", kParameters};
 
 PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -45,7 +45,7 @@ PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     });
 }
 
-template <std::string KnowledgeObject::*Field>
+template <std::string KnowledgeObject::* Field>
 PyObject* get_text_field(PyObject* self, void*) {
     return guard([&] {
         auto& instance = instance_of<KnowledgeObject>(self, knowledge_object_type());
@@ -80,9 +80,9 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "PyKnowledgeObject(source_type, source_location, knowledge_type, domain, "
-                    "content)\n--\n\nPython binding for KnowledgeObject")},
+    {Py_tp_doc,
+     const_cast<char*>("PyKnowledgeObject(source_type, source_location, knowledge_type, domain, "
+                       "content)\n--\n\nPython binding for KnowledgeObject")},
     {Py_tp_new, reinterpret_cast<void*>(knowledge_object_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<KnowledgeObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(knowledge_object_repr)},
@@ -90,7 +90,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kSpec = class_spec("builtins.PyKnowledgeObject", sizeof(KnowledgeObjectInstance), kSlots);
+PyType_Spec kSpec =
+    class_spec("builtins.PyKnowledgeObject", sizeof(KnowledgeObjectInstance), kSlots);
 
 LazyType g_type{&kSpec, "PyKnowledgeObject"};
 

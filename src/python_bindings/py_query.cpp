@@ -54,8 +54,8 @@ PyMethodDef kIntentMethods[] = {
      "factual_lookup()\n--\n\n"},
     {"procedure_guidance", named_constructor<QueryIntent::ProcedureGuidance>,
      METH_NOARGS | METH_STATIC, "procedure_guidance()\n--\n\n"},
-    {"compliance_check", named_constructor<QueryIntent::ComplianceCheck>,
-     METH_NOARGS | METH_STATIC, "compliance_check()\n--\n\n"},
+    {"compliance_check", named_constructor<QueryIntent::ComplianceCheck>, METH_NOARGS | METH_STATIC,
+     "compliance_check()\n--\n\n"},
     {"comparison", named_constructor<QueryIntent::Comparison>, METH_NOARGS | METH_STATIC,
      "comparison()\n--\n\n"},
     {"trend_analysis", named_constructor<QueryIntent::TrendAnalysis>, METH_NOARGS | METH_STATIC,
@@ -74,7 +74,8 @@ PyType_Slot kIntentSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kIntentSpec = class_spec("builtins.PyQueryIntent", sizeof(IntentInstance), kIntentSlots);
+PyType_Spec kIntentSpec =
+    class_spec("builtins.PyQueryIntent", sizeof(IntentInstance), kIntentSlots);
 
 LazyType g_intent_type{&kIntentSpec, "PyQueryIntent"};
 
@@ -92,14 +93,16 @@ QueryContext understood(const Signature& signature, PyObject* const* args, Py_ss
 }
 
 PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&] { return new_intent(understood(kInferSignature, args, nargs, kwnames).intent); });
+    return guard(
+        [&] { return new_intent(understood(kInferSignature, args, nargs, kwnames).intent); });
 }
 
 PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&] {
         const QueryContext context = understood(kUnderstandSignature, args, nargs, kwnames);
-        return make_tuple(to_str(intent_name(context.intent)),
-                          make_list(context.entities, [](const std::string& e) { return to_str(e); }))
+        return make_tuple(
+                   to_str(intent_name(context.intent)),
+                   make_list(context.entities, [](const std::string& e) { return to_str(e); }))
             .release();
     });
 }
@@ -114,8 +117,7 @@ PyMethodDef kUnderstandingMethods[] = {
 
 // Instances are never created; the layout still carries the borrow flag like every class.
 struct UnderstandingInstance {
-    PyObject_HEAD
-    BorrowFlag borrow;
+    PyObject_HEAD BorrowFlag borrow;
 };
 
 void understanding_dealloc(PyObject* self) noexcept {
@@ -133,7 +135,8 @@ PyType_Slot kUnderstandingSlots[] = {
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kUnderstandingSpec = class_spec("builtins.PyQueryUnderstanding", sizeof(UnderstandingInstance), kUnderstandingSlots);
+PyType_Spec kUnderstandingSpec =
+    class_spec("builtins.PyQueryUnderstanding", sizeof(UnderstandingInstance), kUnderstandingSlots);
 
 LazyType g_understanding_type{&kUnderstandingSpec, "PyQueryUnderstanding"};
 

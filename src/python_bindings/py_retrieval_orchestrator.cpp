@@ -30,9 +30,9 @@ using OrchestratorInstance = Instance<RetrievalOrchestrator>;
 
 LazyType& type();
 
-constexpr const char* kNewParameters[] = {"enable_bm25",          "enable_entity_graph",
-                                          "enable_topics",        "enable_vector_search",
-                                          "enable_progressive_filtering", "max_results"};
+constexpr const char* kNewParameters[] = {
+    "enable_bm25",          "enable_entity_graph",          "enable_topics",
+    "enable_vector_search", "enable_progressive_filtering", "max_results"};
 constexpr Signature kNewSignature{"PyRetrievalOrchestrator", kNewParameters};
 
 PyObject* orchestrator_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
@@ -120,10 +120,11 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         [](const RetrievalOrchestrator& orchestrator, auto& arguments) {
             const TextArg query = text_arg(arguments[0], "query");
             const DocumentList documents(arguments[1]);
-            const RetrievalResult result = orchestrator.search(query.view(), documents.candidates());
-            return make_tuple(make_list(result.final_ids,
-                                        [](std::string_view id) { return to_str(id); }),
-                              to_str(result.summary()))
+            const RetrievalResult result =
+                orchestrator.search(query.view(), documents.candidates());
+            return make_tuple(
+                       make_list(result.final_ids, [](std::string_view id) { return to_str(id); }),
+                       to_str(result.summary()))
                 .release();
         });
 }
@@ -158,17 +159,18 @@ PyMethodDef kMethods[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "PyRetrievalOrchestrator(enable_bm25, enable_entity_graph, enable_topics, "
-                    "enable_vector_search, enable_progressive_filtering, max_results)\n--\n\n"
-                    "Python binding for RetrievalOrchestrator")},
+    {Py_tp_doc,
+     const_cast<char*>("PyRetrievalOrchestrator(enable_bm25, enable_entity_graph, enable_topics, "
+                       "enable_vector_search, enable_progressive_filtering, max_results)\n--\n\n"
+                       "Python binding for RetrievalOrchestrator")},
     {Py_tp_new, reinterpret_cast<void*>(orchestrator_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<RetrievalOrchestrator>)},
     {Py_tp_methods, kMethods},
     {0, nullptr} /* sentinel */
 };
 
-PyType_Spec kSpec = class_spec("builtins.PyRetrievalOrchestrator", sizeof(OrchestratorInstance), kSlots);
+PyType_Spec kSpec =
+    class_spec("builtins.PyRetrievalOrchestrator", sizeof(OrchestratorInstance), kSlots);
 
 LazyType g_type{&kSpec, "PyRetrievalOrchestrator"};
 LazyType& type() { return g_type; }

@@ -18,8 +18,7 @@ namespace revuradova::py {
 /// instance whose value was never made is refused by every entry point instead of read.
 template <class T>
 struct Instance {
-    PyObject_HEAD
-    BorrowFlag borrow;
+    PyObject_HEAD BorrowFlag borrow;
     bool constructed;
     union {
         T value;

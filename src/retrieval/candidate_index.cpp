@@ -8,9 +8,8 @@ CandidateIndex::CandidateIndex(Candidates candidates) : candidates_(candidates) 
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const std::string& id = candidates[i]->id;
         const std::uint64_t hash = text::hash_text(id);
-        std::uint32_t first = table_.find(id, hash, [this](std::uint32_t p) -> std::string_view {
-            return candidates_[p]->id;
-        });
+        std::uint32_t first = table_.find(
+            id, hash, [this](std::uint32_t p) -> std::string_view { return candidates_[p]->id; });
         if (first == kNone) {
             first = static_cast<std::uint32_t>(i);
             table_.insert(hash, first);

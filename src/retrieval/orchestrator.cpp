@@ -3,7 +3,6 @@
 #include <limits>
 #include <stdexcept>
 
-
 namespace revuradova {
 namespace {
 
@@ -43,7 +42,8 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
         const std::vector<Ranked> hits =
             bm25_indexer_->rank(query, static_cast<std::size_t>(config_.max_results));
         root.add_event("bm25_found_" + std::to_string(hits.size()) + "_results");
-        for (const Ranked& hit : hits) result.final_ids.push_back(bm25_indexer_->doc_id(hit.position));
+        for (const Ranked& hit : hits)
+            result.final_ids.push_back(bm25_indexer_->doc_id(hit.position));
     }
 
     if (!result.final_ids.empty()) {

@@ -16,13 +16,11 @@ bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidat
         case QueryIntent::ComplianceCheck:
             return candidate.knowledge_type == KnowledgeType::Policy ||
                    candidate.domain.find("compliance") != std::string::npos;
-        case QueryIntent::Definition:
-            return candidate.knowledge_type == KnowledgeType::Definition;
+        case QueryIntent::Definition: return candidate.knowledge_type == KnowledgeType::Definition;
         case QueryIntent::FactualLookup:
         case QueryIntent::Comparison:
         case QueryIntent::TrendAnalysis:
-        case QueryIntent::Unknown:
-            break;
+        case QueryIntent::Unknown: break;
     }
     return true;
 }
@@ -115,8 +113,8 @@ Positions ProgressiveFilter::fresh(const QueryContext& context, Candidates candi
 
 Positions ProgressiveFilter::semantic_top(const QueryContext& context, Candidates candidates,
                                           const Positions& firsts, std::uint64_t limit) {
-    const std::vector<Ranked> ranked = rank_semantic(
-        lowered_query_terms(context.query), context.entities, candidates, firsts, limit);
+    const std::vector<Ranked> ranked = rank_semantic(lowered_query_terms(context.query),
+                                                     context.entities, candidates, firsts, limit);
     Positions kept;
     kept.reserve(ranked.size());
     for (const Ranked& entry : ranked) kept.push_back(entry.position);
@@ -126,9 +124,9 @@ Positions ProgressiveFilter::semantic_top(const QueryContext& context, Candidate
 StageResult ProgressiveFilter::stage1_source_relevance(const QueryContext& context,
                                                        Candidates candidates, Span& span) {
     const StageTimer timer;
-    StageResult result = finish_stage(
-        kStage1.name, identifiers_at(candidates, source_relevant(context, candidates)),
-        candidates.size(), timer);
+    StageResult result =
+        finish_stage(kStage1.name, identifiers_at(candidates, source_relevant(context, candidates)),
+                     candidates.size(), timer);
     span.add_event(stage_event(kStage1.event_label, result));
     return result;
 }
@@ -143,15 +141,14 @@ StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
     });
 }
 
-StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context,
-                                                Candidates candidates, Identifiers ids,
-                                                Span& span) {
+StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context, Candidates candidates,
+                                                Identifiers ids, Span& span) {
     return stage3_freshness(context, candidates, ids, span, UtcTimestamp::now());
 }
 
-StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context,
-                                                Candidates candidates, Identifiers ids,
-                                                Span& span, const UtcTimestamp& now) {
+StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context, Candidates candidates,
+                                                Identifiers ids, Span& span,
+                                                const UtcTimestamp& now) {
     return run_stage(kStage3, ids, span, [&] {
         return fresh(context, candidates, CandidateIndex(candidates).resolve(ids), now);
     });

@@ -54,9 +54,8 @@ struct ProgressiveFilter {
                                         Identifiers ids, Span& span, const UtcTimestamp& now);
     /// Scores each identifier's first candidate against the query words and entities,
     /// sorts by score (stable) and keeps the first `limit`.
-    static StageResult stage4_semantic_reranking(const QueryContext& context,
-                                                 Candidates candidates, Identifiers ids,
-                                                 std::uint64_t limit, Span& span);
+    static StageResult stage4_semantic_reranking(const QueryContext& context, Candidates candidates,
+                                                 Identifiers ids, std::uint64_t limit, Span& span);
 
     /// Stage 1's selection: positions of the candidates kept.
     static Positions source_relevant(const QueryContext& context, Candidates candidates);

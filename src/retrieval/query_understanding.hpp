@@ -16,7 +16,13 @@ namespace revuradova {
 
 /// The seven intents, numbered 0 to 6 in this order.
 enum class QueryIntent : std::uint8_t {
-    FactualLookup, ProcedureGuidance, ComplianceCheck, Comparison, TrendAnalysis, Definition, Unknown
+    FactualLookup,
+    ProcedureGuidance,
+    ComplianceCheck,
+    Comparison,
+    TrendAnalysis,
+    Definition,
+    Unknown
 };
 
 /// The member name ("FactualLookup", ...).
@@ -59,8 +65,8 @@ struct TimeRange {
 struct QueryContext {
     std::string query;
     QueryIntent intent = QueryIntent::Unknown;
-    std::vector<std::string> entities;  // rewarded 2.0 each in stage 4 (case-sensitive)
-    std::vector<std::string> domains;   // stage 2: domain must contain one of them
+    std::vector<std::string> entities;           // rewarded 2.0 each in stage 4 (case-sensitive)
+    std::vector<std::string> domains;            // stage 2: domain must contain one of them
     std::vector<KnowledgeType> knowledge_types;  // stage 2: type must be one of them
     TextMap metadata;
     std::optional<TimeRange> time_range;  // stage 3: created_at must lie inside

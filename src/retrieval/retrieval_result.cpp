@@ -74,9 +74,9 @@ std::string format_fixed(float value, int decimals) {
     // value has at most 39 integer digits and 149 fraction digits.
     char buffer[48 + 160];
     const int digits = decimals < 0 ? 0 : (decimals > 150 ? 150 : decimals);
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer,
-                                            static_cast<double>(value),
-                                            std::chars_format::fixed, digits);
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                      std::chars_format::fixed, digits);
     if (error != std::errc()) return {};
     return std::string(buffer, end);
 }

@@ -48,16 +48,14 @@ float semantic_score(std::string_view content, const std::vector<std::string>& l
 // found) cannot beat the worst kept entry is not scanned at all: scores only grow with
 // matches, and a later entry loses every tie.
 std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
-                                  const std::vector<std::string>& entities,
-                                  Candidates candidates, const Positions& firsts,
-                                  std::uint64_t limit) {
+                                  const std::vector<std::string>& entities, Candidates candidates,
+                                  const Positions& firsts, std::uint64_t limit) {
     std::string scratch;
     const auto score_of = [&](std::uint32_t position) {
         return semantic_score(candidates[position]->content, lowered_terms, entities, scratch);
     };
-    const auto resolved = static_cast<std::uint64_t>(
-        std::count_if(firsts.begin(), firsts.end(),
-                      [](std::uint32_t p) { return p != CandidateIndex::kNone; }));
+    const auto resolved = static_cast<std::uint64_t>(std::count_if(
+        firsts.begin(), firsts.end(), [](std::uint32_t p) { return p != CandidateIndex::kNone; }));
     std::vector<Ranked> ranked;
     if (limit >= resolved) {
         ranked.reserve(resolved);

@@ -24,8 +24,7 @@ float semantic_score(std::string_view content, const std::vector<std::string>& l
 /// For entries whose first candidate is at `firsts[i]` (kNone: no candidate, no entry), the
 /// first `limit` (entry index, score) pairs of a stable sort by score, best first.
 std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
-                                  const std::vector<std::string>& entities,
-                                  Candidates candidates, const Positions& firsts,
-                                  std::uint64_t limit);
+                                  const std::vector<std::string>& entities, Candidates candidates,
+                                  const Positions& firsts, std::uint64_t limit);
 
 }  // namespace revuradova

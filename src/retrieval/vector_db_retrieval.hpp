@@ -41,8 +41,9 @@ struct Chunk {
 /// An in-process chunk store. An orchestrator builds one empty, with the default settings,
 /// when asked to; nothing fills or reads it yet.
 struct VectorDbStore {
-    std::unordered_map<std::string, Chunk> chunks;                            // by chunk id
-    std::unordered_map<std::string, std::vector<std::string>> document_chunks;  // doc id -> chunk ids
+    std::unordered_map<std::string, Chunk> chunks;  // by chunk id
+    std::unordered_map<std::string, std::vector<std::string>>
+        document_chunks;  // doc id -> chunk ids
     VectorDbConfig config;
 
     explicit VectorDbStore(VectorDbConfig settings) : config(std::move(settings)) {}

@@ -48,8 +48,10 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
     std::size_t i = 0;
 #if defined(__SSE2__)
     const unsigned char fold = Fold ? 0x20 : 0x00;
-    const __m128i first = _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
+    const __m128i first =
+        _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
+    const __m128i last =
+        _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
     const __m128i fold_bits = _mm_set1_epi8(static_cast<char>(fold));
     __m128i any = _mm_setzero_si128();
     for (; i + 16 <= last_start + 1; i += 16) {
@@ -81,8 +83,8 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
 #if defined(REVURADOVA_AVX2_DISPATCH)
 // The same filter 32 positions at a time, for processors with AVX2 (chosen at run time).
 template <bool Fold>
-__attribute__((target("avx2"))) bool search_avx2(std::string_view haystack,
-                                                 std::string_view needle, unsigned& seen) {
+__attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std::string_view needle,
+                                                 unsigned& seen) {
     const std::size_t n = needle.size();
     if (n == 0) return true;
     if (n > haystack.size()) return search<Fold>(haystack, needle, seen);

@@ -130,10 +130,9 @@ void append_utf8(std::string& out, char32_t cp) {
                                static_cast<char>(0x80 | (cp & 0x3F))};
         out.append(bytes, 3);
     } else {
-        const char bytes[4] = {static_cast<char>(0xF0 | (cp >> 18)),
-                               static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
-                               static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                               static_cast<char>(0x80 | (cp & 0x3F))};
+        const char bytes[4] = {
+            static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
+            static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
         out.append(bytes, 4);
     }
 }

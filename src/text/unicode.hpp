@@ -36,7 +36,9 @@ std::string_view unicode_version();
 /// The property byte of a code point (0 for anything above U+10FFFF).
 std::uint8_t properties(char32_t code_point);
 
-inline bool is_alphanumeric(char32_t cp) { return (properties(cp) & (kAlphabetic | kNumeric)) != 0; }
+inline bool is_alphanumeric(char32_t cp) {
+    return (properties(cp) & (kAlphabetic | kNumeric)) != 0;
+}
 inline bool is_white_space(char32_t cp) { return (properties(cp) & kWhiteSpace) != 0; }
 
 /// Decodes the scalar value starting at `text[pos]` and advances `pos` past it

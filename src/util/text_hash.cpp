@@ -1,8 +1,9 @@
 #include "util/text_hash.hpp"
 
+#include <sys/random.h>
+
 #include <cerrno>
 #include <chrono>
-#include <sys/random.h>
 
 namespace revuradova::text {
 namespace {
@@ -25,14 +26,15 @@ bool fill_from_random_source(HashKey& key) noexcept {
 void fill_from_environment(HashKey& key) noexcept {
     const auto now = static_cast<std::uint64_t>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    const auto steady = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto steady =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const auto stack = reinterpret_cast<std::uintptr_t>(&key);
     const auto code = reinterpret_cast<std::uintptr_t>(&fill_from_environment);
     std::uint64_t state = now ^ 0x9E3779B97F4A7C15ull;
     const std::uint64_t inputs[4] = {steady, stack, code, now >> 17};
     for (int i = 0; i < 4; ++i) {
-        state = detail::mix(state ^ inputs[i], 0xD6E8FEB86659FD93ull + static_cast<std::uint64_t>(i));
+        state =
+            detail::mix(state ^ inputs[i], 0xD6E8FEB86659FD93ull + static_cast<std::uint64_t>(i));
         key.words[i] = state;
     }
 }

@@ -101,7 +101,8 @@ public:
     }
     friend std::ostream& operator<<(std::ostream& out, const TextList& list) {
         out << '[';
-        for (std::size_t i = 0; i < list.size(); ++i) out << (i ? ", " : "") << '"' << list[i] << '"';
+        for (std::size_t i = 0; i < list.size(); ++i)
+            out << (i ? ", " : "") << '"' << list[i] << '"';
         return out << ']';
     }
 

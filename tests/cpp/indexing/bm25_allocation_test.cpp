@@ -88,7 +88,8 @@ std::vector<Case> cases() {
         {"re-index, terms kept, dropped and added",
          make_object("a", KnowledgeType::Reference, "d", "alpha delta " + fresh_terms(20))},
         {"re-index to no tokens", make_object("b", KnowledgeType::Reference, "d", "!! ?")},
-        {"re-index, same content", make_object("c", KnowledgeType::Reference, "d", "omega zeta zeta")},
+        {"re-index, same content",
+         make_object("c", KnowledgeType::Reference, "d", "omega zeta zeta")},
         {"many new terms", make_object("m", KnowledgeType::Reference, "d", fresh_terms(3000))},
     };
 }
@@ -101,8 +102,8 @@ TEST(AllocationFailure, IndexDocumentLeavesTheIndexAsItWas) {
         expected.index_document(c.object);
 
         BM25Indexer index = untouched;
-        const long failures = for_each_allocation_failure(
-            [&] { index.index_document(c.object); }, [&] { expect_same(index, untouched); });
+        const long failures = for_each_allocation_failure([&] { index.index_document(c.object); },
+                                                          [&] { expect_same(index, untouched); });
         EXPECT_GT(failures, 0);
         expect_same(index, expected);
 
@@ -171,9 +172,8 @@ TEST(AllocationFailure, OrchestratorSearchesAgainAfterAFailure) {
     RetrievalOrchestrator orchestrator(OrchestratorConfig{3, true, false, false, false, true});
     std::vector<KnowledgeObject> objects;
     for (int i = 0; i < 20; ++i) {
-        objects.push_back(make_object(numbered("k", i), KnowledgeType::Procedure,
-                                      "finance", "how to submit an expense report " +
-                                                     fresh_terms(i % 4)));
+        objects.push_back(make_object(numbered("k", i), KnowledgeType::Procedure, "finance",
+                                      "how to submit an expense report " + fresh_terms(i % 4)));
     }
     const auto documents = testing::pointers(objects);
     const RetrievalResult want = orchestrator.search("How do I submit expenses?", documents);

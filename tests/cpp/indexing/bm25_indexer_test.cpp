@@ -24,8 +24,8 @@ KnowledgeObject with_id(std::string id, std::string content) {
 
 // The scan that the ranking must equal bit for bit: every document against every token.
 float reference_score(const std::vector<std::vector<std::string>>& docs, std::size_t which,
-                      const std::vector<std::string>& query, std::uint32_t doc_count,
-                      float avgdl, const std::function<std::uint32_t(const std::string&)>& df_of) {
+                      const std::vector<std::string>& query, std::uint32_t doc_count, float avgdl,
+                      const std::function<std::uint32_t(const std::string&)>& df_of) {
     const auto& tokens = docs[which];
     const float k = ((static_cast<float>(tokens.size()) / avgdl) * 0.75f + 0.25f) * 1.5f;
     float score = 0.0f;
@@ -33,9 +33,10 @@ float reference_score(const std::vector<std::vector<std::string>>& docs, std::si
         const auto tf = static_cast<std::uint32_t>(std::count(tokens.begin(), tokens.end(), t));
         const std::uint32_t df = df_of(t);
         if (df == 0) continue;
-        const float idf = std::log(((static_cast<float>(doc_count) - static_cast<float>(df)) + 0.5f) /
-                                       (static_cast<float>(df) + 0.5f) +
-                                   1.0f);
+        const float idf =
+            std::log(((static_cast<float>(doc_count) - static_cast<float>(df)) + 0.5f) /
+                         (static_cast<float>(df) + 0.5f) +
+                     1.0f);
         score = score + ((static_cast<float>(tf) * 2.5f) / (k + static_cast<float>(tf))) * idf;
     }
     return score;
@@ -244,7 +245,7 @@ TEST(BM25, AverageLength) {
 // and order included.
 TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
     std::mt19937 rng(7);
-    const std::vector<std::string> vocabulary = {"alpha", "beta", "gamma", "delta", "epsilon",
+    const std::vector<std::string> vocabulary = {"alpha", "beta",  "gamma", "delta",  "epsilon",
                                                  "zeta",  "theta", "kappa", "lambda", "omega"};
     for (int round = 0; round < 20; ++round) {
         BM25Indexer index;
@@ -256,8 +257,8 @@ TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
             const int length = static_cast<int>(rng() % 12);
             for (int t = 0; t < length; ++t) content += vocabulary[rng() % vocabulary.size()] + " ";
             // Some identifiers are indexed again.
-            const std::string id = ids.empty() || rng() % 4 ? "doc" + std::to_string(d)
-                                                            : ids[rng() % ids.size()];
+            const std::string id =
+                ids.empty() || rng() % 4 ? "doc" + std::to_string(d) : ids[rng() % ids.size()];
             index.index_document(with_id(id, content));
             auto tokens = BM25Indexer::tokenize(content);
             const auto at = std::find(ids.begin(), ids.end(), id);
@@ -283,9 +284,9 @@ TEST(BM25, MatchesReferenceScanOnRandomCorpora) {
             query = BM25Indexer::tokenize(text);
             std::vector<std::pair<float, std::size_t>> expected;
             for (std::size_t d = 0; d < docs.size(); ++d) {
-                const float s = reference_score(
-                    docs, d, query, index.doc_count(), index.avg_doc_length(),
-                    [&](const std::string& t) { return df.count(t) ? df[t] : 0u; });
+                const float s =
+                    reference_score(docs, d, query, index.doc_count(), index.avg_doc_length(),
+                                    [&](const std::string& t) { return df.count(t) ? df[t] : 0u; });
                 if (s > 0.0f) expected.emplace_back(s, d);
             }
             std::stable_sort(expected.begin(), expected.end(),

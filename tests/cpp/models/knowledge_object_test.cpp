@@ -45,7 +45,8 @@ TEST(KnowledgeObject, ConstructionFillsDefaults) {
 }
 
 TEST(KnowledgeObject, IdentifiersAreFreshVersion4Uuids) {
-    const std::regex shape("ko_[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    const std::regex shape(
+        "ko_[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
     for (int i = 0; i < 200; ++i) {
         const KnowledgeObject object = sample();

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "test_objects.hpp"
-
 #include <cerrno>
 #include <regex>
+
+#include "test_objects.hpp"
 
 namespace revuradova {
 namespace {
@@ -113,7 +113,8 @@ TEST(Orchestrator, ProgressiveEarlyStops) {
     const RetrievalOrchestrator orchestrator(config(false, true));
     // Stage 1 keeps nothing: a procedure question over data documents.
     std::vector<KnowledgeObject> docs;
-    for (int i = 0; i < 5; ++i) docs.push_back(make("d" + std::to_string(i), KnowledgeType::Data, "x"));
+    for (int i = 0; i < 5; ++i)
+        docs.push_back(make("d" + std::to_string(i), KnowledgeType::Data, "x"));
     Span trace;
     RetrievalResult result = orchestrator.search("how do I", pointers(docs), &trace);
     EXPECT_EQ(event_names(trace), (Ids{"stage1: 5 docs \u2192 0"}));
@@ -140,9 +141,8 @@ TEST(Orchestrator, ProgressiveFullRoad) {
     Span trace;
     const RetrievalResult result =
         orchestrator.search("how do I reset password", pointers(docs), &trace);
-    EXPECT_EQ(event_names(trace),
-              (Ids{"stage1: 4 docs \u2192 2", "stage2: 2 \u2192 2 docs", "stage3: 2 \u2192 2 docs",
-                   "stage4: 2 \u2192 2 docs"}));
+    EXPECT_EQ(event_names(trace), (Ids{"stage1: 4 docs \u2192 2", "stage2: 2 \u2192 2 docs",
+                                       "stage3: 2 \u2192 2 docs", "stage4: 2 \u2192 2 docs"}));
     ASSERT_EQ(result.stages.size(), 4u);
     EXPECT_EQ(result.stages[0].stage_name, "1_source_relevance");
     EXPECT_EQ(result.stages[3].stage_name, "4_semantic_rerank");
@@ -170,8 +170,8 @@ TEST(Orchestrator, DuplicateIdentifiersReachStageTwoOnce) {
 TEST(Orchestrator, Bm25Road) {
     RetrievalOrchestrator orchestrator(config(true, false, 3));
     for (int i = 0; i < 5; ++i) {
-        orchestrator.bm25_indexer()->index_document(
-            make("d" + std::to_string(i), KnowledgeType::Data, std::string(i + 1, 'w') + "ord alpha"));
+        orchestrator.bm25_indexer()->index_document(make(
+            "d" + std::to_string(i), KnowledgeType::Data, std::string(i + 1, 'w') + "ord alpha"));
     }
     const std::vector<KnowledgeObject> passed = {make("p", KnowledgeType::Data, "alpha")};
     Span trace;

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "test_objects.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <random>
+
+#include "test_objects.hpp"
 
 namespace revuradova {
 namespace {
@@ -22,8 +22,7 @@ using Ids = std::vector<std::string>;
 
 TEST(Stage1, EmptyInput) {
     Span span = fresh_span();
-    const StageResult result =
-        ProgressiveFilter::stage1_source_relevance(QueryContext{}, {}, span);
+    const StageResult result = ProgressiveFilter::stage1_source_relevance(QueryContext{}, {}, span);
     EXPECT_EQ(result.stage_name, "1_source_relevance");
     EXPECT_TRUE(result.document_ids.empty());
     EXPECT_EQ(result.output_count, 0u);
@@ -118,9 +117,12 @@ TEST(Stage2, DomainsAndTypesWithAnyMatch) {
 TEST(Stage3, TimeRangeAndValidity) {
     const UtcTimestamp now = UtcTimestamp::from_unix(1'800'000'000, 500);
     std::vector<KnowledgeObject> objects = {
-        make("old", KnowledgeType::Data, "", ""),      make("edge", KnowledgeType::Data, "", ""),
-        make("expired", KnowledgeType::Data, "", ""),  make("until_now", KnowledgeType::Data, "", ""),
-        make("future", KnowledgeType::Data, "", ""),   make("from_now", KnowledgeType::Data, "", ""),
+        make("old", KnowledgeType::Data, "", ""),
+        make("edge", KnowledgeType::Data, "", ""),
+        make("expired", KnowledgeType::Data, "", ""),
+        make("until_now", KnowledgeType::Data, "", ""),
+        make("future", KnowledgeType::Data, "", ""),
+        make("from_now", KnowledgeType::Data, "", ""),
         make("new", KnowledgeType::Data, "", ""),
     };
     for (auto& o : objects) o.created_at = UtcTimestamp::from_unix(1'700'000'000, 0);
@@ -195,11 +197,10 @@ TEST(Stage4, RankingLimitsAndTies) {
     EXPECT_EQ(all.filtered_count, 1u);
     EXPECT_EQ(span.events.back().name, "stage4_reranked: 6 \u2192 5 docs (83.3%)");
 
-    EXPECT_TRUE(
-        ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 0, span)
-            .document_ids.empty());
-    const StageResult two =
-        ProgressiveFilter::stage4_semantic_reranking(context, candidates, Ids{"weak", "best", "nobody"}, 2, span);
+    EXPECT_TRUE(ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 0, span)
+                    .document_ids.empty());
+    const StageResult two = ProgressiveFilter::stage4_semantic_reranking(
+        context, candidates, Ids{"weak", "best", "nobody"}, 2, span);
     EXPECT_EQ(two.document_ids, (Ids{"best", "weak"}));
     EXPECT_EQ(span.events.back().name, "stage4_reranked: 3 \u2192 2 docs (66.7%)");
     EXPECT_EQ(two.filtered_count, 1u);
@@ -230,7 +231,8 @@ TEST(Stage4, LimitedRankingEqualsFullSort) {
             std::string content;
             const int length = static_cast<int>(rng() % 8);
             for (int w = 0; w < length; ++w) content += std::string(words[rng() % 7]) + " ";
-            objects.push_back(make("id" + std::to_string(rng() % 30), KnowledgeType::Data, "", content));
+            objects.push_back(
+                make("id" + std::to_string(rng() % 30), KnowledgeType::Data, "", content));
         }
         const auto candidates = pointers(objects);
         Ids ids;

@@ -9,8 +9,7 @@ namespace {
 
 TEST(SemanticScore, ScoreExample) {
     std::string scratch;
-    const float score =
-        semantic_score("Alpha beta", {"alpha", "gamma"}, {}, scratch);
+    const float score = semantic_score("Alpha beta", {"alpha", "gamma"}, {}, scratch);
     EXPECT_EQ(score, 1.0f / std::sqrt(10.0f));
     EXPECT_NEAR(score, 0.316228f, 1e-6f);
     EXPECT_EQ(semantic_score("", {"alpha"}, {"x"}, scratch), 0.0f);

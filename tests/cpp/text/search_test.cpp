@@ -46,7 +46,8 @@ TEST(Search, FoldedOutcomes) {
 // when the text has non-ASCII bytes and no ASCII match.
 TEST(Search, FoldedAgreesWithLowercaseThenFind) {
     std::mt19937 rng(3);
-    const std::string alphabet[] = {"a", "B", "c", "A", "b", " ", "@", "`", "\u00e9", "\u212A", "k"};
+    const std::string alphabet[] = {"a", "B", "c",      "A",      "b", " ",
+                                    "@", "`", "\u00e9", "\u212A", "k"};
     for (int round = 0; round < 4000; ++round) {
         std::string haystack;
         const int length = static_cast<int>(rng() % 150);

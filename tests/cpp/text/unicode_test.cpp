@@ -17,9 +17,9 @@ std::string utf8(char32_t cp) {
 }
 
 bool reference_assigned(char32_t cp) {
-    const auto* range = std::upper_bound(
-        std::begin(kReferenceAssigned), std::end(kReferenceAssigned), cp,
-        [](char32_t value, const char32_t (&r)[2]) { return value < r[0]; });
+    const auto* range =
+        std::upper_bound(std::begin(kReferenceAssigned), std::end(kReferenceAssigned), cp,
+                         [](char32_t value, const char32_t (&r)[2]) { return value < r[0]; });
     if (range == std::begin(kReferenceAssigned)) return false;
     --range;
     return cp >= (*range)[0] && cp <= (*range)[1];
@@ -52,23 +52,23 @@ TEST(Lowercase, MatchesReferenceForEveryCommonlyAssignedCodePoint) {
 TEST(Lowercase, FinalSigma) {
     EXPECT_EQ(to_lowercase("ΣΑΣ"), "σας");
     EXPECT_EQ(to_lowercase("Σ"), "σ");
-    EXPECT_EQ(to_lowercase("ΑΣ'"), "ας'");       // apostrophe is case-ignorable, then the end
-    EXPECT_EQ(to_lowercase("ΑΣ'Α"), "ασ'α");     // ... but here a cased letter follows
-    EXPECT_EQ(to_lowercase("ΑΣ Α"), "ας α");     // a blank is not case-ignorable
-    EXPECT_EQ(to_lowercase("'Σ"), "'σ");         // nothing cased before
+    EXPECT_EQ(to_lowercase("ΑΣ'"), "ας'");    // apostrophe is case-ignorable, then the end
+    EXPECT_EQ(to_lowercase("ΑΣ'Α"), "ασ'α");  // ... but here a cased letter follows
+    EXPECT_EQ(to_lowercase("ΑΣ Α"), "ας α");  // a blank is not case-ignorable
+    EXPECT_EQ(to_lowercase("'Σ"), "'σ");      // nothing cased before
     EXPECT_EQ(to_lowercase("ΟΔΟΣ."), "οδος.");
 }
 
 TEST(Lowercase, MultiCharacterAndLengthChanging) {
     EXPECT_EQ(to_lowercase("İ"), "i\xcc\x87");     // İ -> i + U+0307
     EXPECT_EQ(to_lowercase("\xe2\x84\xa6"), "ω");  // OHM SIGN, 3 bytes -> 2
-    EXPECT_EQ(to_lowercase("Ⱥ"), "\xe2\xb1\xa5"); // 2 bytes -> 3
+    EXPECT_EQ(to_lowercase("Ⱥ"), "\xe2\xb1\xa5");  // 2 bytes -> 3
     EXPECT_EQ(to_lowercase("HeLLo Wörld ÉTÉ"), "hello wörld été");
 }
 
 TEST(Utf8, MalformedInputDecodesAsReplacementBytewise) {
-    const std::string bad[] = {"\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                               "\xe2\x82", "\xff"};
+    const std::string bad[] = {
+        "\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\xff"};
     for (const std::string& text : bad) {
         std::size_t pos = 0;
         EXPECT_EQ(decode_utf8(text, pos), kReplacementCharacter) << text.size();
@@ -83,9 +83,9 @@ TEST(Properties, Classification) {
     EXPECT_TRUE(is_alphanumeric(U'a'));
     EXPECT_TRUE(is_alphanumeric(U'é'));
     EXPECT_TRUE(is_alphanumeric(U'東'));
-    EXPECT_TRUE(is_alphanumeric(U'٣'));   // Nd
-    EXPECT_TRUE(is_alphanumeric(U'Ⅻ'));   // Nl
-    EXPECT_TRUE(is_alphanumeric(U'½'));   // No
+    EXPECT_TRUE(is_alphanumeric(U'٣'));  // Nd
+    EXPECT_TRUE(is_alphanumeric(U'Ⅻ'));  // Nl
+    EXPECT_TRUE(is_alphanumeric(U'½'));  // No
     EXPECT_FALSE(is_alphanumeric(U'_'));
     EXPECT_FALSE(is_alphanumeric(U'\''));
     EXPECT_FALSE(is_alphanumeric(0x0307));  // combining dot above

@@ -64,8 +64,10 @@ TEST(IndexTable, MovedFromTableIsEmpty) {
 }
 
 TEST(TextHash, DependsOnTheKeyAndOnEveryByte) {
-    const text::HashKey one{{0x243F6A8885A308D3ull, 0x13198A2E03707345ull, 0xA4093822299F31D1ull, 0x082EFA98EC4E6C89ull}};
-    const text::HashKey two{{0x243F6A8885A308D3ull, 0x13198A2E03707345ull, 0xA4093822299F31D1ull, 0x452821E638D01377ull}};
+    const text::HashKey one{{0x243F6A8885A308D3ull, 0x13198A2E03707345ull, 0xA4093822299F31D1ull,
+                             0x082EFA98EC4E6C89ull}};
+    const text::HashKey two{{0x243F6A8885A308D3ull, 0x13198A2E03707345ull, 0xA4093822299F31D1ull,
+                             0x452821E638D01377ull}};
     std::set<std::uint64_t> seen;
     std::string text;
     for (int length = 0; length < 70; ++length) {

@@ -19,7 +19,8 @@ TEST(TextList, KeepsOrderEmptyTextsAndBytes) {
     EXPECT_EQ(list[1], "");
     EXPECT_EQ(list[2], std::string_view("a\0b", 3));
     EXPECT_EQ(list[3], "ko_1");
-    EXPECT_EQ(list.to_vector(), (std::vector<std::string>{"ko_1", "", std::string("a\0b", 3), "ko_1"}));
+    EXPECT_EQ(list.to_vector(),
+              (std::vector<std::string>{"ko_1", "", std::string("a\0b", 3), "ko_1"}));
     EXPECT_EQ(std::count(list.begin(), list.end(), "ko_1"), 2);
     EXPECT_EQ(list.end() - list.begin(), 4);
 }
