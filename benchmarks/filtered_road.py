@@ -6,13 +6,18 @@
 """
 
 import argparse
-import math
 import random
+import sys
 import time
+from pathlib import Path
 
 from corpora import random_vocabulary, zipf_cumulative
 
-from revuradova import PyQueryUnderstanding
+# The plain four stages live with the tests' oracles, written once.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+import plain_models  # noqa: E402
+
+from revuradova import PyQueryUnderstanding  # noqa: E402
 
 KNOWLEDGE_TYPES = ["procedure", "policy", "definition", "data", "code", "discussion", "reference"]
 DOMAINS = ["finance", "hr compliance", "engineering", "sales"]
@@ -51,32 +56,10 @@ def make_questions(vocabulary, count, seed=12):
 
 
 def pure_python_search(query, records, ids, max_results):
-    """The four stages in plain Python over (id, type, domain, content) records."""
-    # The keyword table lives in one place, the package; classifying costs one call.
+    """The four stages in plain Python over (type, domain, content) records."""
     intent = PyQueryUnderstanding.understand(query)[0]
-    if intent == "ProcedureGuidance":
-        kept = [i for i, r in enumerate(records) if r[0] == "procedure"]
-    elif intent == "ComplianceCheck":
-        kept = [i for i, r in enumerate(records) if r[0] == "policy" or "compliance" in r[1]]
-    elif intent == "Definition":
-        kept = [i for i, r in enumerate(records) if r[0] == "definition"]
-    else:
-        kept = list(range(len(records)))
-    # Stage 2 has no criteria after understanding; stage 3 has no validity windows here.
-    first = {}
-    for i in kept:
-        first.setdefault(ids[i], i)
-    terms = [t.lower() for t in query.split()]
-    scored = []
-    for i in kept:
-        content = records[first[ids[i]]][2]
-        text = content.lower()
-        score = sum(1.0 for t in terms if t in text)
-        if content:
-            score /= math.sqrt(len(content.encode()))
-        scored.append((score, ids[i]))
-    scored.sort(key=lambda pair: -pair[0])
-    return [doc_id for _, doc_id in scored[:max_results]]
+    rows = [(doc_id, *record) for doc_id, record in zip(ids, records, strict=True)]
+    return plain_models.progressive_search(intent, query, rows, max_results, exact=False)
 
 
 def run(vocabulary, doc_count, question_count=200, max_results=10):

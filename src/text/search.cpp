@@ -122,27 +122,29 @@ const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 template <bool Fold>
-bool dispatch(std::string_view haystack, std::string_view needle, unsigned& seen) {
+bool dispatch(std::string_view haystack, std::string_view needle, unsigned& seen, SearchPath path) {
 #if defined(REVURADOVA_AVX2_DISPATCH)
-    if (kHasAvx2) return search_avx2<Fold>(haystack, needle, seen);
+    if (kHasAvx2 && path == SearchPath::Best) return search_avx2<Fold>(haystack, needle, seen);
 #endif
+    static_cast<void>(path);
     return search<Fold>(haystack, needle, seen);
 }
 
 }  // namespace
 
-bool contains(std::string_view haystack, std::string_view needle) {
+bool contains(std::string_view haystack, std::string_view needle, SearchPath path) {
     unsigned unused = 0;
-    return dispatch<false>(haystack, needle, unused);
+    return dispatch<false>(haystack, needle, unused, path);
 }
 
-FoldedMatch find_ascii_folded(std::string_view haystack, std::string_view lowered_needle) {
+FoldedMatch find_ascii_folded(std::string_view haystack, std::string_view lowered_needle,
+                              SearchPath path) {
     // A needle with non-ASCII bytes can only occur where the text has some too.
     if (!is_ascii(lowered_needle)) {
         return is_ascii(haystack) ? FoldedMatch::Absent : FoldedMatch::NeedsUnicode;
     }
     unsigned seen = 0;
-    if (dispatch<true>(haystack, lowered_needle, seen)) return FoldedMatch::Found;
+    if (dispatch<true>(haystack, lowered_needle, seen, path)) return FoldedMatch::Found;
     return (seen & 0x80u) != 0 ? FoldedMatch::NeedsUnicode : FoldedMatch::Absent;
 }
 

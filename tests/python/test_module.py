@@ -15,15 +15,14 @@ CLASS_NAMES = [
     "PyRetrievalOrchestrator",
     "PyQueryUnderstanding",
 ]
-REGISTERED = [name for name in CLASS_NAMES if hasattr(_core, name)]
 
 
 def test_module_attributes():
     assert _core.VERSION == "0.3.0"
     assert _core.__doc__ == "ReVuradova - Universal Knowledge Ingestion Engine"
-    assert _core.__all__ == REGISTERED + ["__doc__", "VERSION"]
+    assert _core.__all__ == CLASS_NAMES + ["__doc__", "VERSION"]
     assert revuradova.__version__ == "0.3.0"
-    for name in REGISTERED:
+    for name in CLASS_NAMES:
         assert getattr(revuradova, name) is getattr(_core, name)
 
 
@@ -39,7 +38,7 @@ def test_reimport_returns_same_module():
         sys.modules["revuradova._core"] = module
 
 
-@pytest.mark.parametrize("name", REGISTERED)
+@pytest.mark.parametrize("name", CLASS_NAMES)
 def test_class_properties(name, make_object):
     cls = getattr(_core, name)
     assert cls.__module__ == "builtins"
@@ -67,3 +66,21 @@ def test_knowledge_object_signature():
         "(source_type, source_location, knowledge_type, domain, content)"
     )
     assert cls.__doc__ == "Python binding for KnowledgeObject"
+
+
+def test_module_exports_only_its_entry_point():
+    import shutil
+    import subprocess
+
+    from revuradova import _core
+
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm (binutils) is not installed")
+    out = subprocess.run(
+        [nm, "-D", "--defined-only", _core.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    exported = sorted(line.split()[-1] for line in out.splitlines() if line.strip())
+    # A sanitized build also exports the sanitizer runtime's hooks.
+    exported = [s for s in exported if not s.startswith(("__asan", "__ubsan", "__sanitizer"))]
+    assert exported == ["PyInit__core"]
