@@ -57,7 +57,8 @@ CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/cpp/*.cpp' 'te
 lint: install
 	$(VENV)/bin/ruff check .
 	$(VENV)/bin/ruff format --check .
-	$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
+	@echo "clang-format --dry-run -Werror (C++ sources)"
+	@$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
 
 # The core, the C++ tests and the module under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then both suites against that build. The interpreter is not instrumented: libasan is

@@ -11,32 +11,24 @@ std::vector<QueryTerm> resolve_query(const InvertedIndex& index,
     std::vector<QueryTerm> resolved;
     resolved.reserve(tokens.size());
     for (const std::string& token : tokens) {
-        const PostingList* postings = index.find(token);
-        const float idf = postings == nullptr ? 0.0f
-                                              : BM25Scorer::inverse_document_frequency(
-                                                    index.doc_count(), postings->size());
-        resolved.push_back({postings, idf});
+        const TermPostings found = index.find_with_bounds(token);
+        const float idf =
+            found.postings == nullptr
+                ? 0.0f
+                : BM25Scorer::inverse_document_frequency(index.doc_count(), found.postings->size());
+        resolved.push_back({found.postings, found.blocks, found.bounds, idf});
     }
     return resolved;
 }
 
-// Sizes the accumulators for every slot and brings the normalisation table up to the
-// index's current average. Every allocation happens before anything is replaced, so a
-// failure leaves the scratch as it was.
+// Brings the normalisation table up to the index's current average. A failed resize leaves
+// the old table, whose generation no longer matches, so it is rebuilt next time.
 void BM25Query::prepare(const InvertedIndex& index) {
-    const std::size_t slots = index.doc_count();
-    if (scores_.size() < slots) {
-        std::vector<float> scores(slots);
-        std::vector<std::uint32_t> stamps(slots, 0);
-        std::copy(stamps_.begin(), stamps_.end(), stamps.begin());
-        scores_.swap(scores);
-        stamps_.swap(stamps);
-    }
     const std::size_t lengths =
         std::min<std::size_t>(std::size_t{index.longest()} + 1, kTabledLengths);
     if (norm_table_.size() < lengths) {
-        norm_table_.resize(lengths);
         norm_generation_ = 0;
+        norm_table_.resize(lengths);
     }
     if (norm_generation_ != index.norm_generation()) {
         const float average = index.avg_doc_length();
@@ -48,21 +40,100 @@ void BM25Query::prepare(const InvertedIndex& index) {
     }
 }
 
+float BM25Query::norm_of(const InvertedIndex& index, DocSlot slot) const {
+    const std::uint32_t length = index.lengths()[slot];
+    if (length < norm_table_.size()) return norm_table_[length];
+    return BM25Scorer::length_normalisation(static_cast<float>(length), index.avg_doc_length());
+}
+
 std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vector<QueryTerm>& query,
                                     std::size_t limit) {
+    if (index.doc_count() == 0 || limit == 0) return {};
+    const float average = index.avg_doc_length();
+    Plan plan;
+    plan.token_cursor.reserve(query.size());
+    for (const QueryTerm& term : query) {
+        if (term.postings == nullptr || term.postings->empty()) continue;
+        const Posting* begin = term.postings->data();
+        std::uint32_t c = 0;
+        while (c < plan.cursors.size() && plan.cursors[c].begin != begin) ++c;
+        if (c == plan.cursors.size()) {
+            const BlockBounds* blocks = term.blocks->data();
+            QueryCursor cursor{
+                begin,   begin, begin + term.postings->size(), blocks, blocks + term.blocks->size(),
+                term.idf};
+            // The largest block bound is tighter than the term's own bounds, which may
+            // pair a frequency and a length from different documents.
+            cursor.repeats = 1;
+            for (const BlockBounds& block : *term.blocks) {
+                cursor.bound = std::max(cursor.bound, cursor.block_weight(&block, average));
+            }
+            cursor.repeats = 0;
+            cursor.bounded_block = nullptr;
+            plan.cursors.push_back(cursor);
+        }
+        ++plan.cursors[c].repeats;
+        plan.token_cursor.push_back(c);
+    }
+    if (plan.cursors.empty()) return {};
+    for (QueryCursor& cursor : plan.cursors) cursor.bound *= cursor.repeats;
+    // The worst rounding error of a float sum over the tokens, and then some.
+    plan.widen = 1.0 + static_cast<double>(plan.token_cursor.size() + 2) * 0x1p-22;
+    prepare(index);
+
+    if (plan.cursors.size() == 1) return rank_single(index, plan, limit);
+    const double floor = starting_threshold(index, plan, limit);
+    if (floor > 0.0) return rank_pruned(index, plan, limit, floor);
+    return rank_exhaustive(index, query, limit);
+}
+
+// One term: its weight, added once per repeat, for each posting in slot order. A block
+// whose bound cannot beat the top's worst entry is passed over whole.
+std::vector<Ranked> BM25Query::rank_single(const InvertedIndex& index, Plan& plan,
+                                           std::size_t limit) {
+    QueryCursor& cursor = plan.cursors.front();
+    const float average = index.avg_doc_length();
+    TopK top(limit);
+    for (const BlockBounds* block = cursor.block; block != cursor.blocks_end; ++block) {
+        const auto first = static_cast<std::size_t>(block - cursor.block) * kBlockPostings;
+        const Posting* from = cursor.begin + first;
+        const Posting* to = std::min(from + kBlockPostings, cursor.end);
+        if (top.full() && cursor.block_weight(block, average) * plan.widen <=
+                              static_cast<double>(top.worst().score)) {
+            continue;
+        }
+        for (const Posting* p = from; p != to; ++p) {
+            const float weight =
+                BM25Scorer::term_weight(p->term_frequency, norm_of(index, p->slot), cursor.idf);
+            float score = 0.0f;
+            for (std::uint32_t r = 0; r < cursor.repeats; ++r) score = score + weight;
+            if (score > 0.0f) top.offer({p->slot, score});
+        }
+    }
+    return top.take_sorted();
+}
+
+// Several terms, none rare enough to prune with: every posting's weight into accumulators,
+// term by term in query order, then the best of the touched slots.
+std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
+                                               const std::vector<QueryTerm>& query,
+                                               std::size_t limit) {
     const std::size_t slots = index.doc_count();
-    if (slots == 0 || limit == 0) return {};
     std::size_t postings = 0;
     for (const QueryTerm& term : query) {
         if (term.postings != nullptr) postings += term.postings->size();
     }
-    if (postings == 0) return {};
-    // Dense accumulation when the query touches at least one document in eight: no
+    // Dense accumulation when the query touches at least one document in four: no
     // bookkeeping per posting, one pass over all slots at the end. Below that, stamps tell
     // which accumulators this search has written, and only those are visited.
-    const bool dense = postings >= slots / 8;
-
-    prepare(index);
+    const bool dense = postings >= slots / 4;
+    if (scores_.size() < slots) {  // both arrays allocated before either is replaced
+        std::vector<float> scores(slots);
+        std::vector<std::uint32_t> stamps(slots, 0);
+        std::copy(stamps_.begin(), stamps_.end(), stamps.begin());
+        scores_.swap(scores);
+        stamps_.swap(stamps);
+    }
     float* score = scores_.data();
     std::uint32_t* stamp = stamps_.data();
     if (dense) {
@@ -76,20 +147,11 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
         }
     }
     const std::uint32_t epoch = epoch_;
-    const std::uint32_t* lengths = index.lengths().data();
-    const float average = index.avg_doc_length();
-    const auto norm_of = [&](DocSlot slot) {
-        const std::uint32_t length = lengths[slot];
-        if (length < norm_table_.size()) return norm_table_[length];
-        return BM25Scorer::length_normalisation(static_cast<float>(length), average);
-    };
-
     for (const QueryTerm& term : query) {
         if (term.postings == nullptr) continue;
-        const float idf = term.idf;
         for (const Posting& posting : *term.postings) {
-            const float weight =
-                BM25Scorer::term_weight(posting.term_frequency, norm_of(posting.slot), idf);
+            const float weight = BM25Scorer::term_weight(posting.term_frequency,
+                                                         norm_of(index, posting.slot), term.idf);
             if (!dense && stamp[posting.slot] != epoch) {
                 stamp[posting.slot] = epoch;
                 score[posting.slot] = 0.0f;
@@ -99,10 +161,8 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
         }
     }
 
-    // Once the top is full, a score below its worst cannot enter, so most slots cost two
-    // comparisons.
     TopK top(limit);
-    float threshold = 0.0f;
+    float threshold = 0.0f;  // once the top is full, most slots cost two comparisons
     const auto offer = [&](DocSlot slot) {
         const float s = score[slot];
         if (!(s > 0.0f) || s < threshold) return;

@@ -6,14 +6,17 @@
 #include <vector>
 
 #include "indexing/inverted_index.hpp"
+#include "indexing/query_cursor.hpp"
 #include "util/top_k.hpp"
 
 namespace revuradova {
 
 /// One query token resolved against an index: its postings (null when no document holds
-/// it) and its idf.
+/// it) with their bounds, and its idf.
 struct QueryTerm {
     const PostingList* postings;
+    const BlockList* blocks;
+    TermBounds bounds;
     float idf;
 };
 
@@ -21,18 +24,21 @@ struct QueryTerm {
 std::vector<QueryTerm> resolve_query(const InvertedIndex& index,
                                      const std::vector<std::string>& tokens);
 
-/// Term-at-a-time BM25 ranking over an inverted index, with the scratch it reuses between
-/// searches: score accumulators and a table of length normalisations. A document's score
-/// adds one term weight per query token in query order, so it equals a scan that scores
-/// every document against every token; a document lacking a token adds nothing.
+/// Exact top-k BM25 ranking. Every strategy gives a document the score of a scan of every
+/// document against every query token: one term weight per token, added in query order in
+/// 32-bit floats; ties go to the earlier slot. Which strategy runs depends on the query:
+/// - one distinct term: a scan of its postings that skips blocks whose bound cannot enter;
+/// - several terms, one of them rare enough to give a starting threshold: document at a
+///   time with block-max MaxScore (Turtle and Flood 1995; Ding and Suel 2011), which walks
+///   only the postings of terms that can still lift a document into the top k;
+/// - otherwise: term at a time into score accumulators.
 ///
-/// The scratch is valid in any state at the start of a search, so a search that failed
-/// (bad_alloc) leaves nothing for the next one to trip on. One object serves one search at
-/// a time.
+/// The scratch it keeps (accumulators, a table of length normalisations) is valid in any
+/// state, so a search that failed leaves nothing for the next one to trip on. One object
+/// serves one search at a time.
 class BM25Query {
 public:
-    /// At most `limit` (slot, score) entries, best first; equal scores by slot. Zero and NaN
-    /// scores are not hits.
+    /// At most `limit` (slot, score) entries, best first. Only positive scores are hits.
     std::vector<Ranked> rank(const InvertedIndex& index, const std::vector<QueryTerm>& query,
                              std::size_t limit);
 
@@ -41,9 +47,26 @@ private:
     // compute K directly.
     static constexpr std::uint32_t kTabledLengths = 1u << 13;
 
-    void prepare(const InvertedIndex& index);
+    // The distinct terms of a query and, per token in order, the cursor it adds.
+    struct Plan {
+        std::vector<QueryCursor> cursors;
+        std::vector<std::uint32_t> token_cursor;
+        double widen;  // bounds times this are never below the float sums they bound
+    };
 
-    // Accumulators: a slot's score, valid in sparse mode when its stamp equals the epoch.
+    void prepare(const InvertedIndex& index);
+    float norm_of(const InvertedIndex& index, DocSlot slot) const;
+    float score_of(const InvertedIndex& index, DocSlot slot, Plan& plan) const;
+    double starting_threshold(const InvertedIndex& index, const Plan& plan, std::size_t limit);
+
+    std::vector<Ranked> rank_single(const InvertedIndex& index, Plan& plan, std::size_t limit);
+    std::vector<Ranked> rank_pruned(const InvertedIndex& index, Plan& plan, std::size_t limit,
+                                    double floor);
+    std::vector<Ranked> rank_exhaustive(const InvertedIndex& index,
+                                        const std::vector<QueryTerm>& query, std::size_t limit);
+
+    // Term-at-a-time accumulators: a slot's score, valid in sparse mode when its stamp
+    // equals the epoch.
     std::vector<float> scores_;
     std::vector<std::uint32_t> stamps_;
     std::vector<DocSlot> touched_;

@@ -45,12 +45,14 @@ void InvertedIndex::Scratch::reset() noexcept {
     fresh_hashes.clear();
     fresh_counts.clear();
     fresh_postings.clear();
+    fresh_blocks.clear();
     if (fresh_hashes.capacity() > kScratchKeptEntries) {
         fresh_table = IndexTable();
         fresh_texts = {};
         fresh_hashes = {};
         fresh_counts = {};
         fresh_postings = {};
+        fresh_blocks = {};
     }
     if (known.capacity() > kScratchKeptEntries) known = {};
 }
@@ -71,6 +73,8 @@ private:
 InvertedIndex::InvertedIndex(InvertedIndex&& other) noexcept
     : terms_(std::exchange(other.terms_, {})),
       postings_(std::exchange(other.postings_, {})),
+      bounds_(std::exchange(other.bounds_, {})),
+      blocks_(std::exchange(other.blocks_, {})),
       slots_(std::exchange(other.slots_, {})),
       documents_(std::exchange(other.documents_, {})),
       lengths_(std::exchange(other.lengths_, {})),
@@ -84,6 +88,8 @@ InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
         InvertedIndex taken(std::move(other));
         std::swap(terms_, taken.terms_);
         std::swap(postings_, taken.postings_);
+        std::swap(bounds_, taken.bounds_);
+        std::swap(blocks_, taken.blocks_);
         std::swap(slots_, taken.slots_);
         std::swap(documents_, taken.documents_);
         std::swap(lengths_, taken.lengths_);
@@ -153,70 +159,141 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
         slots_.reserve(1);
     }
     for (const TermId term : s.known) {
-        if (is_new || !holds_slot(postings_[term], slot)) reserve_more(postings_[term], 1);
+        if (is_new || !holds_slot(postings_[term], slot)) {
+            reserve_more(postings_[term], 1);
+            reserve_more(blocks_[term], 1);
+        }
     }
+    const auto stored_length = static_cast<std::uint32_t>(length);
     s.fresh_postings.reserve(s.fresh_texts.size());
+    s.fresh_blocks.reserve(s.fresh_texts.size());
     for (std::size_t i = 0; i < s.fresh_texts.size(); ++i) {
         s.fresh_postings.emplace_back(1, Posting{slot, s.fresh_counts[i]});
+        s.fresh_blocks.emplace_back(1, BlockBounds{slot, s.fresh_counts[i], stored_length});
     }
     terms_.reserve(s.fresh_texts.size());
     reserve_more(postings_, s.fresh_texts.size());
+    reserve_more(bounds_, s.fresh_texts.size());
+    reserve_more(blocks_, s.fresh_texts.size());
     if (!is_new) terms_.reserve_removals(documents_[slot].terms.size());
 
-    // Commit: from here on nothing can fail.
+    // Commit: from here on nothing can fail. Lengths first: the block bounds read them.
+    if (is_new) {
+        lengths_.push_back(stored_length);
+    } else {
+        total_length_ -= lengths_[slot];
+        lengths_[slot] = stored_length;
+    }
     if (!is_new) {
         // Terms of the earlier indexing that the new content lacks lose this document.
         StoredDocument& old = documents_[slot];
         for (const TermId term : old.terms) {
             if (s.frequency[term] != 0) continue;
             PostingList& postings = postings_[term];
-            postings.erase(find_posting(postings, slot));
+            const auto at = find_posting(postings, slot);
+            const auto position = static_cast<std::size_t>(at - postings.begin());
+            postings.erase(at);
             if (postings.empty()) {
                 PostingList().swap(postings);
+                BlockList().swap(blocks_[term]);
+                bounds_[term] = TermBounds{};
                 terms_.erase(term);
+            } else {
+                rebuild_blocks(term, position, postings.size());
             }
         }
-        total_length_ -= lengths_[slot];
         record.id = std::move(old.id);
     }
+    const auto widen = [&](TermBounds& bounds, std::uint32_t term_frequency) {
+        bounds.max_term_frequency = std::max(bounds.max_term_frequency, term_frequency);
+        bounds.min_length = std::min(bounds.min_length, stored_length);
+    };
     for (const TermId term : s.known) {
         PostingList& postings = postings_[term];
         const Posting posting{slot, s.frequency[term]};
+        widen(bounds_[term], posting.term_frequency);
         if (postings.empty() || postings.back().slot < slot) {
             postings.push_back(posting);  // within reserved capacity
+            append_to_blocks(term);
             continue;
         }
         const auto at = find_posting(postings, slot);
+        const auto position = static_cast<std::size_t>(at - postings.begin());
         if (at != postings.end() && at->slot == slot) {
             at->term_frequency = posting.term_frequency;
+            rebuild_blocks(term, position, position + 1);
         } else {
             postings.insert(at, posting);  // within reserved capacity
+            rebuild_blocks(term, position, postings.size());
         }
     }
     for (std::size_t i = 0; i < s.fresh_texts.size(); ++i) {
         const TermId term = terms_.insert(std::move(s.fresh_texts[i]), s.fresh_hashes[i]);
-        if (term == postings_.size()) postings_.emplace_back();
+        if (term == postings_.size()) {
+            postings_.emplace_back();
+            bounds_.emplace_back();
+            blocks_.emplace_back();
+        }
         postings_[term] = std::move(s.fresh_postings[i]);
+        blocks_[term] = std::move(s.fresh_blocks[i]);
+        bounds_[term] = TermBounds{};
+        widen(bounds_[term], s.fresh_counts[i]);
         record.terms.push_back(term);
     }
-    const auto stored_length = static_cast<std::uint32_t>(length);
     if (is_new) {
         documents_.push_back(std::move(record));
-        lengths_.push_back(stored_length);
         slots_.insert(id_hash, slot);
     } else {
         documents_[slot] = std::move(record);
-        lengths_[slot] = stored_length;
     }
     longest_ = std::max(longest_, stored_length);
     total_length_ += length;
     set_average(static_cast<float>(total_length_) / static_cast<float>(documents_.size()));
 }
 
+// Recomputes the blocks holding positions [from, to) after postings there changed or moved;
+// the block count changes by at most one, within reserved capacity.
+void InvertedIndex::rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept {
+    const PostingList& postings = postings_[term];
+    BlockList& blocks = blocks_[term];
+    const std::size_t count = (postings.size() + kBlockPostings - 1) / kBlockPostings;
+    blocks.resize(count);
+    const std::size_t last = std::min(count, (to + kBlockPostings - 1) / kBlockPostings);
+    for (std::size_t b = from / kBlockPostings; b < last; ++b) {
+        BlockBounds bounds;
+        const std::size_t end = std::min(postings.size(), (b + 1) * kBlockPostings);
+        for (std::size_t i = b * kBlockPostings; i < end; ++i) {
+            bounds.last_slot = postings[i].slot;
+            bounds.max_term_frequency =
+                std::max(bounds.max_term_frequency, postings[i].term_frequency);
+            bounds.min_length = std::min(bounds.min_length, lengths_[postings[i].slot]);
+        }
+        blocks[b] = bounds;
+    }
+}
+
+// Takes the posting just appended into the last block, or opens a new one.
+void InvertedIndex::append_to_blocks(TermId term) noexcept {
+    const PostingList& postings = postings_[term];
+    const Posting& posting = postings.back();
+    BlockList& blocks = blocks_[term];
+    if ((postings.size() - 1) % kBlockPostings == 0) blocks.emplace_back();  // reserved
+    BlockBounds& last = blocks.back();
+    last.last_slot = posting.slot;
+    last.max_term_frequency = std::max(last.max_term_frequency, posting.term_frequency);
+    last.min_length = std::min(last.min_length, lengths_[posting.slot]);
+}
+
 void InvertedIndex::set_average(float average) noexcept {
     if (average == avg_doc_length_ && !std::isnan(average)) return;
     avg_doc_length_ = average;
     if (++norm_generation_ == 0) norm_generation_ = 1;  // 0 means "never computed" to readers
+}
+
+TermPostings InvertedIndex::find_with_bounds(std::string_view term) const {
+    const TermId id = terms_.find(term);
+    if (id == TermDictionary::kNotFound) return {nullptr, nullptr, {}};
+    return {&postings_[id], &blocks_[id], bounds_[id]};
 }
 
 const PostingList* InvertedIndex::find(std::string_view term) const {

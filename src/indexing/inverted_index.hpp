@@ -19,6 +19,32 @@ struct Posting {
 };
 using PostingList = std::vector<Posting>;
 
+/// Bounds over a term's postings, for ranking that skips documents that cannot make the top:
+/// no posting has a larger term frequency or belongs to a shorter document. They may be
+/// looser than the postings (a removed posting leaves them as they were), never tighter.
+struct TermBounds {
+    std::uint32_t max_term_frequency = 0;
+    std::uint32_t min_length = 0xFFFFFFFFu;
+};
+
+/// Bounds over one block of a term's postings (kBlockPostings consecutive postings, the last
+/// block possibly shorter), like TermBounds, plus the block's last slot so that a reader can
+/// find the block a document would fall in.
+struct BlockBounds {
+    DocSlot last_slot = 0;
+    std::uint32_t max_term_frequency = 0;
+    std::uint32_t min_length = 0xFFFFFFFFu;
+};
+inline constexpr std::size_t kBlockPostings = 64;
+using BlockList = std::vector<BlockBounds>;
+
+/// What ranking reads of one term.
+struct TermPostings {
+    const PostingList* postings;
+    const BlockList* blocks;
+    TermBounds bounds;
+};
+
 /// What BM25 ranks over: per term the documents holding it, per document its length, and
 /// the texts a hit reports. Documents are kept by identifier; indexing one again replaces it.
 ///
@@ -67,6 +93,8 @@ public:
 
     /// The postings of `term`, or null when no document holds it.
     const PostingList* find(std::string_view term) const;
+    /// The postings of `term` with their bounds; postings null when no document holds it.
+    TermPostings find_with_bounds(std::string_view term) const;
     /// The slot of identifier `id`, or IndexTable::kAbsent.
     std::uint32_t slot_of(std::string_view id) const;
     /// The live terms, in no particular order.
@@ -84,16 +112,21 @@ private:
         std::vector<std::uint64_t> fresh_hashes;
         std::vector<std::uint32_t> fresh_counts;
         std::vector<PostingList> fresh_postings;
+        std::vector<BlockList> fresh_blocks;
         std::string token;
         void reset() noexcept;
     };
     class ScratchGuard;
 
     void count_terms(std::string_view content, std::uint64_t& length);
+    void rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept;
+    void append_to_blocks(TermId term) noexcept;
     void set_average(float average) noexcept;
 
     TermDictionary terms_;
     std::vector<PostingList> postings_;  // by term id; empty for a free id
+    std::vector<TermBounds> bounds_;     // by term id
+    std::vector<BlockList> blocks_;      // by term id: one entry per kBlockPostings postings
     IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
     std::vector<StoredDocument> documents_;
     std::vector<std::uint32_t> lengths_;  // token count by slot

@@ -84,7 +84,9 @@ def _run_rounds(rounds):
     rss_growth = _resident_bytes() - base_rss
     assert [sys.getrefcount(x) for x in watched] == counts
     assert traced_growth < 64 * 1024, traced_growth
-    assert rss_growth < 8 * 1024 * 1024, rss_growth
+    # AddressSanitizer holds freed memory in quarantine: resident size says nothing there.
+    if os.environ.get("REVURADOVA_SANITIZED") != "1":
+        assert rss_growth < 8 * 1024 * 1024, rss_growth
 
 
 def test_calls_leave_references_and_memory_flat():
