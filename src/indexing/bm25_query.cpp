@@ -16,7 +16,7 @@ std::vector<QueryTerm> resolve_query(const InvertedIndex& index,
             found.postings == nullptr
                 ? 0.0f
                 : BM25Scorer::inverse_document_frequency(index.doc_count(), found.postings->size());
-        resolved.push_back({found.postings, found.blocks, found.bounds, idf});
+        resolved.push_back({found.id, found.postings, found.blocks, found.bounds, idf});
     }
     return resolved;
 }
@@ -83,8 +83,30 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
 
     if (plan.cursors.size() == 1) return rank_single(index, plan, limit);
     const double floor = starting_threshold(index, plan, limit);
-    if (floor > 0.0) return rank_pruned(index, plan, limit, floor);
+    if (floor > 0.0 && worth_pruning(plan, floor)) return rank_pruned(index, plan, limit, floor);
     return rank_exhaustive(index, query, limit);
+}
+
+// Document at a time costs far more per posting walked than accumulating one, so pruning
+// pays only when the postings it must walk (those of the terms that can lift a document
+// above the starting threshold on their own with the weaker ones) are a small share.
+bool BM25Query::worth_pruning(const Plan& plan, double floor) const {
+    std::vector<const QueryCursor*> by_bound;
+    std::size_t total = 0;
+    for (const QueryCursor& cursor : plan.cursors) {
+        by_bound.push_back(&cursor);
+        total += static_cast<std::size_t>(cursor.end - cursor.begin) * cursor.repeats;
+    }
+    std::sort(by_bound.begin(), by_bound.end(),
+              [](const QueryCursor* a, const QueryCursor* b) { return a->bound < b->bound; });
+    double prefix = 0.0;
+    std::size_t walked = 0;
+    for (const QueryCursor* cursor : by_bound) {
+        prefix += cursor->bound;
+        if (prefix * plan.widen >= floor)
+            walked += static_cast<std::size_t>(cursor->end - cursor->begin);
+    }
+    return walked * kWalkCost <= total;
 }
 
 // One term: its weight, added once per repeat, for each posting in slot order. A block
@@ -111,6 +133,25 @@ std::vector<Ranked> BM25Query::rank_single(const InvertedIndex& index, Plan& pla
         }
     }
     return top.take_sorted();
+}
+
+// The saturations of `term`'s postings for the index as it is, computed on first use after
+// any change. The entry is marked current only once complete, so a failed allocation
+// leaves it to be computed again.
+const float* BM25Query::saturations(const InvertedIndex& index, const QueryTerm& term) {
+    if (saturations_.size() <= term.id) saturations_.resize(std::size_t{term.id} + 1);
+    Saturations& entry = saturations_[term.id];
+    if (entry.modification != index.modification()) {
+        entry.modification = 0;
+        entry.values.resize(term.postings->size());
+        const Posting* postings = term.postings->data();
+        for (std::size_t i = 0; i < entry.values.size(); ++i) {
+            entry.values[i] = BM25Scorer::saturation(postings[i].term_frequency,
+                                                     norm_of(index, postings[i].slot));
+        }
+        entry.modification = index.modification();
+    }
+    return entry.values.data();
 }
 
 // Several terms, none rare enough to prune with: every posting's weight into accumulators,
@@ -149,9 +190,11 @@ std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
     const std::uint32_t epoch = epoch_;
     for (const QueryTerm& term : query) {
         if (term.postings == nullptr) continue;
-        for (const Posting& posting : *term.postings) {
-            const float weight = BM25Scorer::term_weight(posting.term_frequency,
-                                                         norm_of(index, posting.slot), term.idf);
+        const float* saturation = saturations(index, term);
+        const Posting* postings = term.postings->data();
+        for (std::size_t i = 0; i < term.postings->size(); ++i) {
+            const Posting& posting = postings[i];
+            const float weight = saturation[i] * term.idf;
             if (!dense && stamp[posting.slot] != epoch) {
                 stamp[posting.slot] = epoch;
                 score[posting.slot] = 0.0f;

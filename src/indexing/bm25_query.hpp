@@ -14,6 +14,7 @@ namespace revuradova {
 /// One query token resolved against an index: its postings (null when no document holds
 /// it) with their bounds, and its idf.
 struct QueryTerm {
+    TermId id;
     const PostingList* postings;
     const BlockList* blocks;
     TermBounds bounds;
@@ -58,12 +59,16 @@ private:
     float norm_of(const InvertedIndex& index, DocSlot slot) const;
     float score_of(const InvertedIndex& index, DocSlot slot, Plan& plan) const;
     double starting_threshold(const InvertedIndex& index, const Plan& plan, std::size_t limit);
+    bool worth_pruning(const Plan& plan, double floor) const;
+    // Roughly how many postings accumulating costs as much as walking one document at a time.
+    static constexpr std::size_t kWalkCost = 16;
 
     std::vector<Ranked> rank_single(const InvertedIndex& index, Plan& plan, std::size_t limit);
     std::vector<Ranked> rank_pruned(const InvertedIndex& index, Plan& plan, std::size_t limit,
                                     double floor);
     std::vector<Ranked> rank_exhaustive(const InvertedIndex& index,
                                         const std::vector<QueryTerm>& query, std::size_t limit);
+    const float* saturations(const InvertedIndex& index, const QueryTerm& term);
 
     // Term-at-a-time accumulators: a slot's score, valid in sparse mode when its stamp
     // equals the epoch.
@@ -76,6 +81,14 @@ private:
     // one entry per length up to the longest document instead of one per document.
     std::vector<float> norm_table_;
     std::uint32_t norm_generation_ = 0;
+    // Per term id, each posting's (tf * (k1 + 1)) / (K + tf), the weight before the idf,
+    // for the index contents of `modification` (0: none). Term-at-a-time ranking then costs
+    // one multiplication per posting until the index changes.
+    struct Saturations {
+        std::uint64_t modification = 0;
+        std::vector<float> values;
+    };
+    std::vector<Saturations> saturations_;
 };
 
 }  // namespace revuradova

@@ -36,9 +36,14 @@ struct BM25Scorer {
         return std::log(((n - df) + kSmoothing) / (df + kSmoothing) + kIdfOffset);
     }
 
-    static float term_weight(std::uint32_t term_frequency, float normalisation, float idf) {
+    /// The weight before the idf: (tf * (k1 + 1)) / (K + tf).
+    static float saturation(std::uint32_t term_frequency, float normalisation) {
         const float tf = static_cast<float>(term_frequency);
-        return ((tf * kK1PlusOne) / (normalisation + tf)) * idf;
+        return (tf * kK1PlusOne) / (normalisation + tf);
+    }
+
+    static float term_weight(std::uint32_t term_frequency, float normalisation, float idf) {
+        return saturation(term_frequency, normalisation) * idf;
     }
 };
 

@@ -1,6 +1,7 @@
 #include "indexing/inverted_index.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <stdexcept>
 
@@ -28,6 +29,13 @@ PostingList::iterator find_posting(PostingList& postings, DocSlot slot) {
 bool holds_slot(PostingList& postings, DocSlot slot) {
     const auto at = find_posting(postings, slot);
     return at != postings.end() && at->slot == slot;
+}
+
+// Stamps for InvertedIndex::modification(), unique across every index of the process, so
+// that something derived from one index's contents never passes for another's.
+std::uint64_t next_modification_stamp() noexcept {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Scratch that grew past this many entries for one huge document is given back afterwards.
@@ -81,7 +89,8 @@ InvertedIndex::InvertedIndex(InvertedIndex&& other) noexcept
       longest_(std::exchange(other.longest_, 0)),
       total_length_(std::exchange(other.total_length_, 0)),
       avg_doc_length_(std::exchange(other.avg_doc_length_, 0.0f)),
-      norm_generation_(std::exchange(other.norm_generation_, 1)) {}
+      norm_generation_(std::exchange(other.norm_generation_, 1)),
+      modification_(std::exchange(other.modification_, next_modification_stamp())) {}
 
 InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
     if (this != &other) {
@@ -97,6 +106,7 @@ InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
         total_length_ = taken.total_length_;
         avg_doc_length_ = taken.avg_doc_length_;
         norm_generation_ = taken.norm_generation_;
+        modification_ = taken.modification_;
         scratch_.frequency.clear();  // sized by term ids of the old dictionary; all zero
     }
     return *this;
@@ -249,6 +259,7 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
     longest_ = std::max(longest_, stored_length);
     total_length_ += length;
     set_average(static_cast<float>(total_length_) / static_cast<float>(documents_.size()));
+    modification_ = next_modification_stamp();
 }
 
 // Recomputes the blocks holding positions [from, to) after postings there changed or moved;
@@ -292,8 +303,8 @@ void InvertedIndex::set_average(float average) noexcept {
 
 TermPostings InvertedIndex::find_with_bounds(std::string_view term) const {
     const TermId id = terms_.find(term);
-    if (id == TermDictionary::kNotFound) return {nullptr, nullptr, {}};
-    return {&postings_[id], &blocks_[id], bounds_[id]};
+    if (id == TermDictionary::kNotFound) return {id, nullptr, nullptr, {}};
+    return {id, &postings_[id], &blocks_[id], bounds_[id]};
 }
 
 const PostingList* InvertedIndex::find(std::string_view term) const {

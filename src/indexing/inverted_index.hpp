@@ -40,6 +40,7 @@ using BlockList = std::vector<BlockBounds>;
 
 /// What ranking reads of one term.
 struct TermPostings {
+    TermId id;
     const PostingList* postings;
     const BlockList* blocks;
     TermBounds bounds;
@@ -87,6 +88,9 @@ public:
     std::size_t term_count() const { return terms_.size(); }
     float avg_doc_length() const { return avg_doc_length_; }
     std::uint32_t norm_generation() const { return norm_generation_; }
+    /// Changes with every index_document call, so anything derived from postings and
+    /// lengths can tell whether it is still current.
+    std::uint64_t modification() const { return modification_; }
     std::uint32_t longest() const { return longest_; }
     const std::vector<std::uint32_t>& lengths() const { return lengths_; }
     const StoredDocument& document(DocSlot slot) const { return documents_[slot]; }
@@ -134,6 +138,7 @@ private:
     std::uint64_t total_length_ = 0;
     float avg_doc_length_ = 0.0f;
     std::uint32_t norm_generation_ = 1;
+    std::uint64_t modification_ = 0;  // 0: empty, nothing derived from it
     Scratch scratch_;
 };
 
