@@ -99,14 +99,18 @@ LazyType g_type{&kSpec, "PyKnowledgeObject"};
 
 LazyType& knowledge_object_type() { return g_type; }
 
-KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {
-    PyTypeObject* type = g_type.get();
-    if (!Py_IS_TYPE(value, type)) {
+const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name) {
+    if (!Py_IS_TYPE(value, g_type.get())) {
         PyErr_Format(PyExc_TypeError, "'%s' object is not a PyKnowledgeObject",
                      type_name_of(value).c_str());
         raise_argument_error(name);
     }
-    return KnowledgeObjectRef(value, instance_of<KnowledgeObject>(value, g_type));
+    return instance_of<KnowledgeObject>(value, g_type).value;
+}
+
+KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {
+    const KnowledgeObject& object = knowledge_object_value(value, name);
+    return KnowledgeObjectRef(value, *reinterpret_cast<KnowledgeObjectInstance*>(value), object);
 }
 
 }  // namespace revuradova::py

@@ -14,8 +14,9 @@ LazyType& knowledge_object_type();
 /// borrow of the instance for as long as it lives.
 class KnowledgeObjectRef {
 public:
-    KnowledgeObjectRef(PyObject* object, KnowledgeObjectInstance& instance)
-        : object_(Object::borrow(object)), borrow_(instance.borrow), value_(&instance.value) {}
+    KnowledgeObjectRef(PyObject* object, KnowledgeObjectInstance& instance,
+                       const KnowledgeObject& value)
+        : object_(Object::borrow(object)), borrow_(instance.borrow), value_(&value) {}
     const KnowledgeObject& get() const { return *value_; }
 
 private:
@@ -27,5 +28,9 @@ private:
 /// Converts an argument to a knowledge object; TypeError (with the argument's name) for
 /// anything that is not a PyKnowledgeObject.
 KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name);
+
+/// The knowledge object of a PyKnowledgeObject the caller keeps alive and unchanged
+/// (knowledge objects are immutable, so no borrow is needed to read one); TypeError as above.
+const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name);
 
 }  // namespace revuradova::py

@@ -73,12 +73,17 @@ public:
             raise_argument_error("documents");
         }
         if (PyList_CheckExact(documents) || PyTuple_CheckExact(documents)) {
-            // Exact lists and tuples iterate by index; reading items runs no Python code.
+            // Exact lists and tuples are read by index, and from here until the search
+            // returns no Python code runs: the container and its items stay as they are, so
+            // the items are read through the container's references.
             const bool list = PyList_CheckExact(documents);
             const Py_ssize_t size = list ? PyList_Size(documents) : PyTuple_Size(documents);
-            reserve(size);
+            pointers_.reserve(static_cast<std::size_t>(size));
             for (Py_ssize_t i = 0; i < size; ++i) {
-                add(list ? PyList_GetItem(documents, i) : PyTuple_GetItem(documents, i));
+                PyObject* item =
+                    list ? PyList_GetItem(documents, i) : PyTuple_GetItem(documents, i);
+                if (item == nullptr) throw PythonError();
+                pointers_.push_back(&knowledge_object_value(item, "documents"));
             }
             return;
         }
@@ -96,11 +101,6 @@ public:
     Candidates candidates() const { return pointers_; }
 
 private:
-    void reserve(Py_ssize_t size) {
-        refs_.reserve(static_cast<std::size_t>(size));
-        pointers_.reserve(static_cast<std::size_t>(size));
-    }
-
     void add(PyObject* item) {
         if (item == nullptr) throw PythonError();
         refs_.push_back(knowledge_object_arg(item, "documents"));
@@ -120,8 +120,12 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         [](const RetrievalOrchestrator& orchestrator, auto& arguments) {
             const TextArg query = text_arg(arguments[0], "query");
             const DocumentList documents(arguments[1]);
+            // Objects made from Python carry random identifiers that nothing can set, so equal
+            // identifiers mean the same object; only the final identifiers reach Python.
+            const SearchOptions options{.record_stage_ids = false,
+                                        .identifiers_follow_objects = true};
             const RetrievalResult result =
-                orchestrator.search(query.view(), documents.candidates());
+                orchestrator.search(query.view(), documents.candidates(), options);
             return make_tuple(
                        make_list(result.final_ids, [](std::string_view id) { return to_str(id); }),
                        to_str(result.summary()))

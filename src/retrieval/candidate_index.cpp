@@ -1,15 +1,26 @@
 #include "retrieval/candidate_index.hpp"
 
 namespace revuradova {
+namespace {
 
-CandidateIndex::CandidateIndex(Candidates candidates) : candidates_(candidates) {
+// The bytes of the address held at `slot`, as a key of the text table.
+std::string_view address_bytes(const KnowledgeObject* const& slot) {
+    return {reinterpret_cast<const char*>(&slot), sizeof slot};
+}
+
+}  // namespace
+
+CandidateIndex::CandidateIndex(Candidates candidates, Grouping grouping)
+    : candidates_(candidates), by_object_(grouping == Grouping::ByObject) {
     first_.reserve(candidates.size());
     table_.reserve(candidates.size());
+    const auto key_of = [this](std::uint32_t p) -> std::string_view {
+        return by_object_ ? address_bytes(candidates_[p]) : std::string_view(candidates_[p]->id);
+    };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const std::string& id = candidates[i]->id;
-        const std::uint64_t hash = text::hash_text(id);
-        std::uint32_t first = table_.find(
-            id, hash, [this](std::uint32_t p) -> std::string_view { return candidates_[p]->id; });
+        const std::string_view key = key_of(static_cast<std::uint32_t>(i));
+        const std::uint64_t hash = text::hash_text(key);
+        std::uint32_t first = table_.find(key, hash, key_of);
         if (first == kNone) {
             first = static_cast<std::uint32_t>(i);
             table_.insert(hash, first);
@@ -19,6 +30,12 @@ CandidateIndex::CandidateIndex(Candidates candidates) : candidates_(candidates) 
 }
 
 std::uint32_t CandidateIndex::first_with(std::string_view id) const {
+    if (by_object_) {  // the table holds addresses: look the identifier up in order
+        for (std::size_t p = 0; p < candidates_.size(); ++p) {
+            if (candidates_[p]->id == id) return static_cast<std::uint32_t>(p);
+        }
+        return kNone;
+    }
     return table_.find(id, text::hash_text(id),
                        [this](std::uint32_t p) -> std::string_view { return candidates_[p]->id; });
 }

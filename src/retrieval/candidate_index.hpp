@@ -25,8 +25,12 @@ class CandidateIndex {
 public:
     static constexpr std::uint32_t kNone = IndexTable::kAbsent;
 
+    /// What makes two candidates one: equal identifiers, or (when the caller guarantees
+    /// that equal identifiers come only with the same object) the same address.
+    enum class Grouping { ByIdentifier, ByObject };
+
     /// One pass over `candidates` (at most 2^32 - 2 of them).
-    explicit CandidateIndex(Candidates candidates);
+    explicit CandidateIndex(Candidates candidates, Grouping grouping = Grouping::ByIdentifier);
 
     Candidates candidates() const { return candidates_; }
     /// The position of the first candidate carrying `id`, or kNone.
@@ -39,7 +43,8 @@ public:
 
 private:
     Candidates candidates_;
-    IndexTable table_;  // identifier -> first position
+    bool by_object_;
+    IndexTable table_;  // identifier (or address) -> first position
     Positions first_;
 };
 

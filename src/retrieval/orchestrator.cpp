@@ -22,7 +22,7 @@ RetrievalOrchestrator::RetrievalOrchestrator(OrchestratorConfig config, RandomSo
 }
 
 RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates documents,
-                                              Span* trace) const {
+                                              const SearchOptions& options, Span* trace) const {
     // Stages keep 32-bit positions into the passed documents.
     if (documents.size() >= std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("a search takes at most 2**32 - 2 documents");
@@ -37,7 +37,7 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     result.query = std::string(query);
 
     if (config_.enable_progressive_filtering) {
-        execute_progressive_pipeline(query, documents, root, result);
+        execute_progressive_pipeline(query, documents, options, root, result);
     } else if (bm25_indexer_) {
         const std::vector<Ranked> hits =
             bm25_indexer_->rank(query, static_cast<std::size_t>(config_.max_results));
@@ -59,20 +59,28 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
 // into the stage records. Stages record nothing on spans of their own here: the copies of
 // the root span that stages would write to are discarded unseen.
 void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
-                                                         Candidates documents, Span& root,
+                                                         Candidates documents,
+                                                         const SearchOptions& options, Span& root,
                                                          RetrievalResult& result) const {
     const QueryContext context = ProgressiveFilter::understand_query(query);
 
+    // Identifiers of a stage's output, when recorded: every stage's with record_stage_ids,
+    // otherwise only stage 4's, the final ones (a stage that keeps nothing lists nothing).
+    const auto ids_of = [&](const Positions& positions, bool last) {
+        return options.record_stage_ids || last ? identifiers_at(documents, positions) : TextList();
+    };
     StageTimer timer;
     Positions kept = ProgressiveFilter::source_relevant(context, documents);
     result.add_stage(
-        finish_stage(kStage1.name, identifiers_at(documents, kept), documents.size(), timer));
+        finish_stage(kStage1.name, ids_of(kept, false), kept.size(), documents.size(), timer));
     // Stage 1's line puts "docs" between the counts.
     root.add_event("stage1: " + std::to_string(documents.size()) + " docs \u2192 " +
                    std::to_string(kept.size()));
     if (kept.empty()) return;
 
-    const CandidateIndex index(documents);
+    const CandidateIndex index(documents, options.identifiers_follow_objects
+                                              ? CandidateIndex::Grouping::ByObject
+                                              : CandidateIndex::Grouping::ByIdentifier);
     Positions firsts;  // entry i: the first document carrying the i-th identifier
     firsts.reserve(kept.size());
     for (const std::uint32_t p : kept) firsts.push_back(index.first_of(p));
@@ -98,7 +106,7 @@ void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
         const std::size_t before = firsts.size();
         firsts = gather(firsts, kept);
         StageResult stage =
-            finish_stage(names->name, identifiers_at(documents, firsts), before, timer);
+            finish_stage(names->name, ids_of(firsts, number == 4), firsts.size(), before, timer);
         root.add_event(root_stage_event(number, before, firsts.size()));
         result.add_stage(std::move(stage));
         if (firsts.empty()) return;

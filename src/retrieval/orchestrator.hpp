@@ -25,6 +25,18 @@ struct OrchestratorConfig {
     bool enable_progressive_filtering = false;
 };
 
+/// How much of a progressive search the caller needs, and what it knows of its documents.
+struct SearchOptions {
+    /// Whether every stage record lists the identifiers it kept. Without, only the last
+    /// stage that ran does (they are the final identifiers); counts and times are complete.
+    bool record_stage_ids = true;
+    /// The caller guarantees that two passed documents carry the same identifier only when
+    /// they are the same object (as knowledge objects made from Python do: their
+    /// identifiers are random UUIDs, never set). Documents are then grouped by address,
+    /// with the same result and without reading identifiers.
+    bool identifiers_follow_objects = false;
+};
+
 /// Runs one search end to end: a trace with a root span, then either the progressive road
 /// (understanding and four filter stages over the documents passed with the query) or the
 /// BM25 road (the orchestrator's own index), then pricing.
@@ -51,10 +63,15 @@ public:
     /// RandomSourceError when no trace identifier can be drawn. When `trace` is given it
     /// receives the ended root span, for callers that inspect what the search recorded.
     RetrievalResult search(std::string_view query, Candidates documents,
-                           Span* trace = nullptr) const;
+                           Span* trace = nullptr) const {
+        return search(query, documents, SearchOptions{}, trace);
+    }
+    RetrievalResult search(std::string_view query, Candidates documents,
+                           const SearchOptions& options, Span* trace = nullptr) const;
 
 private:
-    void execute_progressive_pipeline(std::string_view query, Candidates documents, Span& root,
+    void execute_progressive_pipeline(std::string_view query, Candidates documents,
+                                      const SearchOptions& options, Span& root,
                                       RetrievalResult& result) const;
 
     OrchestratorConfig config_;

@@ -42,11 +42,11 @@ float percent(std::uint64_t part, std::uint64_t whole) {
     return (static_cast<float>(part) / static_cast<float>(whole)) * 100.0f;
 }
 
-StageResult finish_stage(std::string_view stage_name, TextList kept, std::uint64_t input,
-                         const StageTimer& timer) {
+StageResult finish_stage(std::string_view stage_name, TextList kept, std::uint64_t output,
+                         std::uint64_t input, const StageTimer& timer) {
     StageResult result;
     result.stage_name = stage_name;
-    result.output_count = kept.size();
+    result.output_count = output;
     result.retained_percent = percent(result.output_count, input);
     result.filtered_count = input > result.output_count ? input - result.output_count : 0;
     result.document_ids = std::move(kept);

@@ -52,9 +52,16 @@ private:
 /// part / whole × 100 in 32-bit floats; 0.0 when the whole is 0.
 float percent(std::uint64_t part, std::uint64_t whole);
 
-/// The record of a stage that kept `kept` of `input` entries, timed up to now.
-StageResult finish_stage(std::string_view stage_name, TextList kept, std::uint64_t input,
-                         const StageTimer& timer);
+/// The record of a stage that kept `output` of `input` entries, timed up to now; `kept`
+/// names them, or is empty when the caller does not record them.
+StageResult finish_stage(std::string_view stage_name, TextList kept, std::uint64_t output,
+                         std::uint64_t input, const StageTimer& timer);
+/// The same for a stage whose identifiers are all recorded.
+inline StageResult finish_stage(std::string_view stage_name, TextList kept, std::uint64_t input,
+                                const StageTimer& timer) {
+    const std::uint64_t output = kept.size();
+    return finish_stage(stage_name, std::move(kept), output, input, timer);
+}
 
 /// "<label>: <input> → <output> docs (<percent>%)", a stage's own progress line.
 std::string stage_event(std::string_view label, const StageResult& stage);

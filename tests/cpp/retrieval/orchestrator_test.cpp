@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <random>
 #include <regex>
 
 #include "test_objects.hpp"
@@ -165,6 +166,43 @@ TEST(Orchestrator, DuplicateIdentifiersReachStageTwoOnce) {
     EXPECT_EQ(result.stages[1].document_ids, (Ids{"x", "y", "x"}));
     // Stage 4 scores the first "x" for both of its entries.
     EXPECT_EQ(result.final_ids.size(), 3u);
+}
+
+// The options the Python binding uses (no intermediate identifier lists, grouping by
+// address) give the same final identifiers, counts and summary as the defaults, for
+// documents whose equal identifiers come only with the same object.
+TEST(Orchestrator, BindingOptionsChangeNoResult) {
+    std::mt19937 rng(5);
+    const char* words[] = {"how", "policy", "report", "expense", "trend", "define", "x"};
+    const KnowledgeType types[] = {KnowledgeType::Procedure, KnowledgeType::Policy,
+                                   KnowledgeType::Definition, KnowledgeType::Data};
+    for (int round = 0; round < 50; ++round) {
+        std::vector<KnowledgeObject> objects;
+        for (int i = 0; i < 40; ++i) {
+            std::string content;
+            for (int w = 0; w < 6; ++w) content += std::string(words[rng() % 7]) + " ";
+            objects.push_back(make("id" + std::to_string(i), types[rng() % 4], content));
+        }
+        std::vector<const KnowledgeObject*> documents;
+        for (int i = 0; i < 60; ++i) documents.push_back(&objects[rng() % objects.size()]);
+        const RetrievalOrchestrator orchestrator(config(false, true));
+        const std::string query = std::string(words[rng() % 7]) + " how do I " + words[rng() % 7];
+        const RetrievalResult full = orchestrator.search(query, documents);
+        const RetrievalResult lean =
+            orchestrator.search(query, documents, SearchOptions{false, true});
+        EXPECT_EQ(lean.final_ids, full.final_ids);
+        EXPECT_EQ(lean.estimated_cost, full.estimated_cost);
+        ASSERT_EQ(lean.stages.size(), full.stages.size());
+        for (std::size_t s = 0; s < full.stages.size(); ++s) {
+            EXPECT_EQ(lean.stages[s].output_count, full.stages[s].output_count);
+            EXPECT_EQ(lean.stages[s].filtered_count, full.stages[s].filtered_count);
+            EXPECT_EQ(lean.stages[s].retained_percent, full.stages[s].retained_percent);
+        }
+        // The summaries differ at most in the measured time.
+        const std::regex time(R"(Time: \d+ms)");
+        EXPECT_EQ(std::regex_replace(lean.summary(), time, ""),
+                  std::regex_replace(full.summary(), time, ""));
+    }
 }
 
 TEST(Orchestrator, Bm25Road) {
