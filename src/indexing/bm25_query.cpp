@@ -142,8 +142,15 @@ const float* BM25Query::saturations(const InvertedIndex& index, const QueryTerm&
     if (saturations_.size() <= term.id) saturations_.resize(std::size_t{term.id} + 1);
     Saturations& entry = saturations_[term.id];
     if (entry.modification != index.modification()) {
+        // Within a budget: past it every cached list is given back before this one is made.
+        if (cached_values_ + term.postings->size() > kSaturationBudget) {
+            for (Saturations& cached : saturations_) cached = Saturations{};
+            cached_values_ = 0;
+        }
         entry.modification = 0;
+        const std::size_t before = entry.values.size();
         entry.values.resize(term.postings->size());
+        cached_values_ = cached_values_ - before + entry.values.size();
         const Posting* postings = term.postings->data();
         for (std::size_t i = 0; i < entry.values.size(); ++i) {
             entry.values[i] = BM25Scorer::saturation(postings[i].term_frequency,

@@ -89,6 +89,8 @@ private:
         std::vector<float> values;
     };
     std::vector<Saturations> saturations_;
+    std::size_t cached_values_ = 0;  // floats held by saturations_
+    static constexpr std::size_t kSaturationBudget = std::size_t{1} << 24;  // 64 MiB
 };
 
 }  // namespace revuradova

@@ -224,7 +224,7 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
         widen(bounds_[term], posting.term_frequency);
         if (postings.empty() || postings.back().slot < slot) {
             postings.push_back(posting);  // within reserved capacity
-            append_to_blocks(term);
+            append_to_blocks(term, stored_length);
             continue;
         }
         const auto at = find_posting(postings, slot);
@@ -283,8 +283,9 @@ void InvertedIndex::rebuild_blocks(TermId term, std::size_t from, std::size_t to
     }
 }
 
-// Takes the posting just appended into the last block, or opens a new one.
-void InvertedIndex::append_to_blocks(TermId term) noexcept {
+// Takes the posting just appended (of a document of `length` tokens) into the last block,
+// or opens a new one.
+void InvertedIndex::append_to_blocks(TermId term, std::uint32_t length) noexcept {
     const PostingList& postings = postings_[term];
     const Posting& posting = postings.back();
     BlockList& blocks = blocks_[term];
@@ -292,7 +293,7 @@ void InvertedIndex::append_to_blocks(TermId term) noexcept {
     BlockBounds& last = blocks.back();
     last.last_slot = posting.slot;
     last.max_term_frequency = std::max(last.max_term_frequency, posting.term_frequency);
-    last.min_length = std::min(last.min_length, lengths_[posting.slot]);
+    last.min_length = std::min(last.min_length, length);
 }
 
 void InvertedIndex::set_average(float average) noexcept {

@@ -124,7 +124,7 @@ private:
 
     void count_terms(std::string_view content, std::uint64_t& length);
     void rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept;
-    void append_to_blocks(TermId term) noexcept;
+    void append_to_blocks(TermId term, std::uint32_t length) noexcept;
     void set_average(float average) noexcept;
 
     TermDictionary terms_;
