@@ -38,32 +38,7 @@ std::uint64_t next_modification_stamp() noexcept {
     return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Scratch that grew past this many entries for one huge document is given back afterwards.
-constexpr std::size_t kScratchKeptEntries = std::size_t{1} << 16;
-
 }  // namespace
-
-void InvertedIndex::Scratch::reset() noexcept {
-    for (const TermId term : known) frequency[term] = 0;
-    known.clear();
-    for (std::size_t i = 0; i < fresh_hashes.size(); ++i) {
-        fresh_table.erase(fresh_hashes[i], static_cast<std::uint32_t>(i));
-    }
-    fresh_texts.clear();
-    fresh_hashes.clear();
-    fresh_counts.clear();
-    fresh_postings.clear();
-    fresh_blocks.clear();
-    if (fresh_hashes.capacity() > kScratchKeptEntries) {
-        fresh_table = IndexTable();
-        fresh_texts = {};
-        fresh_hashes = {};
-        fresh_counts = {};
-        fresh_postings = {};
-        fresh_blocks = {};
-    }
-    if (known.capacity() > kScratchKeptEntries) known = {};
-}
 
 // Leaves the scratch empty on every exit from index_document, normal or not, so a failed
 // call cannot hand stale counts to the next one.
@@ -110,36 +85,6 @@ InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
         scratch_.frequency.clear();  // sized by term ids of the old dictionary; all zero
     }
     return *this;
-}
-
-// Counts the tokens of `content` into the scratch: terms the index knows by id, new ones in
-// the side table. Changes nothing else.
-void InvertedIndex::count_terms(std::string_view content, std::uint64_t& length) {
-    Scratch& s = scratch_;
-    if (s.frequency.size() < terms_.id_bound()) s.frequency.resize(terms_.id_bound(), 0);
-    const auto fresh_text = [&s](std::uint32_t i) -> std::string_view { return s.fresh_texts[i]; };
-    for_each_token(content, s.token, [&](std::string_view token) {
-        if (++length > kMaxDocumentTokens) {
-            throw std::length_error("document has more tokens than an index can count");
-        }
-        const std::uint64_t hash = text::hash_text(token);
-        const TermId known = terms_.find(token, hash);
-        if (known != TermDictionary::kNotFound) {
-            if (s.frequency[known] == 0) s.known.push_back(known);  // before counting
-            ++s.frequency[known];
-            return;
-        }
-        std::uint32_t fresh = s.fresh_table.find(token, hash, fresh_text);
-        if (fresh == IndexTable::kAbsent) {
-            fresh = static_cast<std::uint32_t>(s.fresh_hashes.size());
-            s.fresh_table.reserve(1);
-            s.fresh_hashes.push_back(hash);
-            s.fresh_counts.push_back(0);
-            s.fresh_texts.emplace_back(token);
-            s.fresh_table.insert(hash, fresh);
-        }
-        ++s.fresh_counts[fresh];
-    });
 }
 
 void InvertedIndex::index_document(const KnowledgeObject& object) {
@@ -260,40 +205,6 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
     total_length_ += length;
     set_average(static_cast<float>(total_length_) / static_cast<float>(documents_.size()));
     modification_ = next_modification_stamp();
-}
-
-// Recomputes the blocks holding positions [from, to) after postings there changed or moved;
-// the block count changes by at most one, within reserved capacity.
-void InvertedIndex::rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept {
-    const PostingList& postings = postings_[term];
-    BlockList& blocks = blocks_[term];
-    const std::size_t count = (postings.size() + kBlockPostings - 1) / kBlockPostings;
-    blocks.resize(count);
-    const std::size_t last = std::min(count, (to + kBlockPostings - 1) / kBlockPostings);
-    for (std::size_t b = from / kBlockPostings; b < last; ++b) {
-        BlockBounds bounds;
-        const std::size_t end = std::min(postings.size(), (b + 1) * kBlockPostings);
-        for (std::size_t i = b * kBlockPostings; i < end; ++i) {
-            bounds.last_slot = postings[i].slot;
-            bounds.max_term_frequency =
-                std::max(bounds.max_term_frequency, postings[i].term_frequency);
-            bounds.min_length = std::min(bounds.min_length, lengths_[postings[i].slot]);
-        }
-        blocks[b] = bounds;
-    }
-}
-
-// Takes the posting just appended (of a document of `length` tokens) into the last block,
-// or opens a new one.
-void InvertedIndex::append_to_blocks(TermId term, std::uint32_t length) noexcept {
-    const PostingList& postings = postings_[term];
-    const Posting& posting = postings.back();
-    BlockList& blocks = blocks_[term];
-    if ((postings.size() - 1) % kBlockPostings == 0) blocks.emplace_back();  // reserved
-    BlockBounds& last = blocks.back();
-    last.last_slot = posting.slot;
-    last.max_term_frequency = std::max(last.max_term_frequency, posting.term_frequency);
-    last.min_length = std::min(last.min_length, length);
 }
 
 void InvertedIndex::set_average(float average) noexcept {
