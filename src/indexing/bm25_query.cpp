@@ -59,9 +59,13 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
         while (c < plan.cursors.size() && plan.cursors[c].begin != begin) ++c;
         if (c == plan.cursors.size()) {
             const BlockBounds* blocks = term.blocks->data();
-            QueryCursor cursor{
-                begin,   begin, begin + term.postings->size(), blocks, blocks + term.blocks->size(),
-                term.idf};
+            QueryCursor cursor{begin,
+                               begin,
+                               begin + term.postings->size(),
+                               blocks,
+                               blocks + term.blocks->size(),
+                               term.idf,
+                               term.id};
             // The largest block bound is tighter than the term's own bounds, which may
             // pair a frequency and a length from different documents.
             cursor.repeats = 1;
@@ -115,50 +119,80 @@ std::vector<Ranked> BM25Query::rank_single(const InvertedIndex& index, Plan& pla
                                            std::size_t limit) {
     QueryCursor& cursor = plan.cursors.front();
     const float average = index.avg_doc_length();
+    const auto count = static_cast<std::size_t>(cursor.end - cursor.begin);
+    const float* saturation = saturations(index, cursor.term, count, cursor.begin);
     TopK top(limit);
+    // Once the top is full a posting must beat its worst score: slots only grow, so an
+    // equal score loses the tie.
+    float worst = 0.0f;
     for (const BlockBounds* block = cursor.block; block != cursor.blocks_end; ++block) {
         const auto first = static_cast<std::size_t>(block - cursor.block) * kBlockPostings;
-        const Posting* from = cursor.begin + first;
-        const Posting* to = std::min(from + kBlockPostings, cursor.end);
-        if (top.full() && cursor.block_weight(block, average) * plan.widen <=
-                              static_cast<double>(top.worst().score)) {
+        const std::size_t last = std::min(first + kBlockPostings, count);
+        if (top.full() &&
+            cursor.block_weight(block, average) * plan.widen <= static_cast<double>(worst)) {
             continue;
         }
-        for (const Posting* p = from; p != to; ++p) {
-            const float weight =
-                BM25Scorer::term_weight(p->term_frequency, norm_of(index, p->slot), cursor.idf);
+        for (std::size_t i = first; i < last; ++i) {
+            const float weight = saturation[i] * cursor.idf;
             float score = 0.0f;
             for (std::uint32_t r = 0; r < cursor.repeats; ++r) score = score + weight;
-            if (score > 0.0f) top.offer({p->slot, score});
+            if (!(score > worst)) continue;
+            top.offer({cursor.begin[i].slot, score});
+            if (top.full()) worst = top.worst().score;
         }
     }
     return top.take_sorted();
 }
 
-// The saturations of `term`'s postings for the index as it is, computed on first use after
-// any change. The entry is marked current only once complete, so a failed allocation
-// leaves it to be computed again.
-const float* BM25Query::saturations(const InvertedIndex& index, const QueryTerm& term) {
-    if (saturations_.size() <= term.id) saturations_.resize(std::size_t{term.id} + 1);
-    Saturations& entry = saturations_[term.id];
-    if (entry.modification != index.modification()) {
-        // Within a budget: past it every cached list is given back before this one is made.
-        if (cached_values_ + term.postings->size() > kSaturationBudget) {
-            for (Saturations& cached : saturations_) cached = Saturations{};
-            cached_values_ = 0;
+// The saturations of a term's postings for the index as it is, valid until the next call.
+// Terms with many postings are kept (the least recently used of kCachedTerms gives way,
+// and everything is given back past kSaturationBudget values) until the index changes; an
+// entry is marked current only once complete, so a failed allocation leaves it to be
+// computed again.
+const float* BM25Query::saturations(const InvertedIndex& index, TermId term, std::size_t count,
+                                    const Posting* postings) {
+    const auto fill = [&](std::vector<float>& values) {
+        values.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = BM25Scorer::saturation(postings[i].term_frequency,
+                                               norm_of(index, postings[i].slot));
         }
-        entry.modification = 0;
-        const std::size_t before = entry.values.size();
-        entry.values.resize(term.postings->size());
-        cached_values_ = cached_values_ - before + entry.values.size();
-        const Posting* postings = term.postings->data();
-        for (std::size_t i = 0; i < entry.values.size(); ++i) {
-            entry.values[i] = BM25Scorer::saturation(postings[i].term_frequency,
-                                                     norm_of(index, postings[i].slot));
-        }
-        entry.modification = index.modification();
+    };
+    if (count < kCachedPostings) {
+        fill(uncached_);
+        return uncached_.data();
     }
-    return entry.values.data();
+    ++use_clock_;
+    Saturations* entry = nullptr;
+    for (Saturations& cached : saturations_) {
+        if (cached.term == term) entry = &cached;
+    }
+    if (entry != nullptr && entry->modification == index.modification()) {
+        entry->last_use = use_clock_;
+        return entry->values.data();
+    }
+    std::size_t held = 0;
+    for (const Saturations& cached : saturations_) held += cached.values.size();
+    if (held + count > kSaturationBudget) {
+        saturations_.clear();
+        entry = nullptr;
+    }
+    if (entry == nullptr) {
+        if (saturations_.size() < kCachedTerms) {
+            saturations_.emplace_back();
+            entry = &saturations_.back();
+        } else {
+            entry = &*std::min_element(
+                saturations_.begin(), saturations_.end(),
+                [](const Saturations& a, const Saturations& b) { return a.last_use < b.last_use; });
+        }
+    }
+    entry->modification = 0;
+    entry->term = term;
+    fill(entry->values);
+    entry->modification = index.modification();
+    entry->last_use = use_clock_;
+    return entry->values.data();
 }
 
 // Several terms, none rare enough to prune with: every posting's weight into accumulators,
@@ -197,7 +231,8 @@ std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
     const std::uint32_t epoch = epoch_;
     for (const QueryTerm& term : query) {
         if (term.postings == nullptr) continue;
-        const float* saturation = saturations(index, term);
+        const float* saturation =
+            saturations(index, term.id, term.postings->size(), term.postings->data());
         const Posting* postings = term.postings->data();
         for (std::size_t i = 0; i < term.postings->size(); ++i) {
             const Posting& posting = postings[i];

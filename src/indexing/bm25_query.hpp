@@ -68,7 +68,8 @@ private:
                                     double floor);
     std::vector<Ranked> rank_exhaustive(const InvertedIndex& index,
                                         const std::vector<QueryTerm>& query, std::size_t limit);
-    const float* saturations(const InvertedIndex& index, const QueryTerm& term);
+    const float* saturations(const InvertedIndex& index, TermId term, std::size_t count,
+                             const Posting* postings);
 
     // Term-at-a-time accumulators: a slot's score, valid in sparse mode when its stamp
     // equals the epoch.
@@ -81,16 +82,21 @@ private:
     // one entry per length up to the longest document instead of one per document.
     std::vector<float> norm_table_;
     std::uint32_t norm_generation_ = 0;
-    // Per term id, each posting's (tf * (k1 + 1)) / (K + tf), the weight before the idf,
-    // for the index contents of `modification` (0: none). Term-at-a-time ranking then costs
-    // one multiplication per posting until the index changes.
+    // Each posting's (tf * (k1 + 1)) / (K + tf), the weight before the idf, for the index
+    // contents of `modification` (0: none). With them, ranking costs one multiplication per
+    // posting until the index changes.
     struct Saturations {
+        TermId term = 0;
         std::uint64_t modification = 0;
+        std::uint64_t last_use = 0;
         std::vector<float> values;
     };
-    std::vector<Saturations> saturations_;
-    std::size_t cached_values_ = 0;  // floats held by saturations_
+    static constexpr std::size_t kCachedPostings = 1024;  // fewer are computed each time
+    static constexpr std::size_t kCachedTerms = 64;
     static constexpr std::size_t kSaturationBudget = std::size_t{1} << 24;  // 64 MiB
+    std::vector<Saturations> saturations_;
+    std::vector<float> uncached_;
+    std::uint64_t use_clock_ = 0;
 };
 
 }  // namespace revuradova

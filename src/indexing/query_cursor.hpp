@@ -19,6 +19,7 @@ struct QueryCursor {
     const BlockBounds* block;  // the block seek_block last stopped at
     const BlockBounds* blocks_end;
     float idf;
+    TermId term;
     std::uint32_t repeats = 0;                   // how many query tokens are this term
     double bound = 0.0;                          // bounds every posting's weight, times the repeats
     const BlockBounds* bounded_block = nullptr;  // the block `block_bound` belongs to
