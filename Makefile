@@ -121,6 +121,8 @@ demo: install
 bench: install
 	$(VPY) -m pip install -q --no-build-isolation ".[bench]"
 	$(VPY) benchmarks/bench_bm25.py
+	$(VPY) benchmarks/side_by_side.py --docs 10000
+	$(VPY) benchmarks/side_by_side.py --docs 100000
 	$(VPY) benchmarks/run.py $(BENCH_ARGS)
 
 clean:
