@@ -33,77 +33,6 @@ bool verify(const unsigned char* at, std::string_view needle) {
     return true;
 }
 
-// One instruction set's vector operations for the block filter below.
-#if defined(__SSE2__)
-struct Sse2 {
-    using Vector = __m128i;
-    static constexpr std::size_t kWidth = 16;
-    static Vector splat(unsigned char byte) { return _mm_set1_epi8(static_cast<char>(byte)); }
-    static Vector zero() { return _mm_setzero_si128(); }
-    static Vector load(const unsigned char* at) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    }
-    static Vector bit_or(Vector a, Vector b) { return _mm_or_si128(a, b); }
-    // Bit k set where a[k] == x[k] and b[k] == y[k].
-    static unsigned both_equal(Vector a, Vector x, Vector b, Vector y) {
-        return static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, x), _mm_cmpeq_epi8(b, y))));
-    }
-    static bool any_high_bit(Vector v) { return _mm_movemask_epi8(v) != 0; }
-};
-#endif
-
-#if defined(REVURADOVA_AVX2_DISPATCH)
-// The AVX2 operations pass 32-byte vectors by value. GCC warns that this differs from the
-// baseline ABI; they are only ever inlined into search_avx2 (flatten), so no such call is made.
-#pragma GCC diagnostic ignored "-Wpsabi"
-#define REVURADOVA_AVX2 __attribute__((target("avx2")))
-struct Avx2 {
-    using Vector = __m256i;
-    static constexpr std::size_t kWidth = 32;
-    REVURADOVA_AVX2 static Vector splat(unsigned char byte) {
-        return _mm256_set1_epi8(static_cast<char>(byte));
-    }
-    REVURADOVA_AVX2 static Vector zero() { return _mm256_setzero_si256(); }
-    REVURADOVA_AVX2 static Vector load(const unsigned char* at) {
-        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    }
-    REVURADOVA_AVX2 static Vector bit_or(Vector a, Vector b) { return _mm256_or_si256(a, b); }
-    REVURADOVA_AVX2 static unsigned both_equal(Vector a, Vector x, Vector b, Vector y) {
-        return static_cast<unsigned>(_mm256_movemask_epi8(
-            _mm256_and_si256(_mm256_cmpeq_epi8(a, x), _mm256_cmpeq_epi8(b, y))));
-    }
-    REVURADOVA_AVX2 static bool any_high_bit(Vector v) { return _mm256_movemask_epi8(v) != 0; }
-};
-#endif
-
-// The block filter: from position `i`, Simd::kWidth start positions at a time, until fewer
-// than a block remain; `i` is left at the first position not filtered. With `Fold`, every
-// byte the blocks start with is ORed into `seen`.
-template <class Simd, bool Fold>
-bool filter_blocks(const unsigned char* h, std::size_t last_start, std::string_view needle,
-                   std::size_t& i, unsigned& seen) {
-    const std::size_t n = needle.size();
-    const unsigned char fold = Fold ? 0x20 : 0x00;
-    const auto first = Simd::splat(static_cast<unsigned char>(needle[0]) | fold);
-    const auto last = Simd::splat(static_cast<unsigned char>(needle[n - 1]) | fold);
-    const auto fold_bits = Simd::splat(fold);
-    auto any = Simd::zero();
-    for (; i + Simd::kWidth <= last_start + 1; i += Simd::kWidth) {
-        const auto raw_first = Simd::load(h + i);
-        if constexpr (Fold) any = Simd::bit_or(any, raw_first);
-        unsigned mask = Simd::both_equal(Simd::bit_or(raw_first, fold_bits), first,
-                                         Simd::bit_or(Simd::load(h + i + n - 1), fold_bits), last);
-        while (mask != 0) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (verify<Fold>(h + i + bit, needle)) return true;
-            mask &= mask - 1;
-        }
-    }
-    if constexpr (Fold) seen |= Simd::any_high_bit(any) ? 0x80u : 0u;
-    return false;
-}
-
 // Returns whether the needle occurs; with `Fold`, also ORs every haystack byte it passes over
 // into `seen` (all of them when the needle is absent), so non-ASCII input is noticed.
 template <bool Fold>
@@ -118,7 +47,28 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
     const std::size_t last_start = haystack.size() - n;  // last valid match position
     std::size_t i = 0;
 #if defined(__SSE2__)
-    if (filter_blocks<Sse2, Fold>(h, last_start, needle, i, seen)) return true;
+    const unsigned char fold = Fold ? 0x20 : 0x00;
+    const __m128i first =
+        _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
+    const __m128i last =
+        _mm_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
+    const __m128i fold_bits = _mm_set1_epi8(static_cast<char>(fold));
+    __m128i any = _mm_setzero_si128();
+    for (; i + 16 <= last_start + 1; i += 16) {
+        const __m128i raw_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        if constexpr (Fold) any = _mm_or_si128(any, raw_first);
+        const __m128i block_first = _mm_or_si128(raw_first, fold_bits);
+        const __m128i block_last = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n - 1)), fold_bits);
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last))));
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+    }
+    if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
 #endif
     const std::size_t scanned = i;  // bytes before this were ORed into `seen` above
     for (; i <= last_start; ++i) {
@@ -131,18 +81,41 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
 }
 
 #if defined(REVURADOVA_AVX2_DISPATCH)
-// The same filter 32 positions at a time, for processors with AVX2 (chosen at run time);
-// flatten inlines the filter and its AVX2 operations here.
+// The same filter 32 positions at a time, for processors with AVX2 (chosen at run time).
 template <bool Fold>
-REVURADOVA_AVX2 __attribute__((flatten)) bool search_avx2(std::string_view haystack,
-                                                          std::string_view needle, unsigned& seen) {
+__attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std::string_view needle,
+                                                 unsigned& seen) {
     const std::size_t n = needle.size();
-    if (n == 0 || n > haystack.size()) return search<Fold>(haystack, needle, seen);
+    if (n == 0) return true;
+    if (n > haystack.size()) return search<Fold>(haystack, needle, seen);
     const auto* h = reinterpret_cast<const unsigned char*>(haystack.data());
+    const std::size_t last_start = haystack.size() - n;
+    const unsigned char fold = Fold ? 0x20 : 0x00;
+    const __m256i first =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[0]) | fold));
+    const __m256i last =
+        _mm256_set1_epi8(static_cast<char>(static_cast<unsigned char>(needle[n - 1]) | fold));
+    const __m256i fold_bits = _mm256_set1_epi8(static_cast<char>(fold));
+    __m256i any = _mm256_setzero_si256();
     std::size_t i = 0;
-    if (filter_blocks<Avx2, Fold>(h, haystack.size() - n, needle, i, seen)) return true;
+    for (; i + 32 <= last_start + 1; i += 32) {
+        const __m256i raw_first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
+        if constexpr (Fold) any = _mm256_or_si256(any, raw_first);
+        const __m256i block_first = _mm256_or_si256(raw_first, fold_bits);
+        const __m256i block_last = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n - 1)), fold_bits);
+        auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last))));
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+    }
+    if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
     // The remaining positions (fewer than 32) go through the 16-byte path on the suffix.
-    return search<Fold>(haystack.substr(i), needle, seen);
+    const std::string_view rest = haystack.substr(i);
+    return search<Fold>(rest, needle, seen);
 }
 
 const bool kHasAvx2 = __builtin_cpu_supports("avx2");
