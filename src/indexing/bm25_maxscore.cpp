@@ -134,10 +134,14 @@ std::vector<Ranked> BM25Query::rank_pruned(const InvertedIndex& index, Plan& pla
         for (const QueryCursor* cursor : walked) slot = std::min(slot, cursor->slot());
         if (slot == kEndOfPostings) break;
 
-        // The terms' bounds: every probed term and the walked terms here.
+        // The probed terms' bounds, and for the walked terms here the bound of the block
+        // their posting sits in (found from its position, no search).
         double bound = first_essential == 0 ? 0.0 : prefix[first_essential - 1];
-        for (const QueryCursor* cursor : walked) {
-            if (cursor->slot() == slot) bound += cursor->bound;
+        for (QueryCursor* cursor : walked) {
+            if (cursor->slot() != slot) continue;
+            const auto position = static_cast<std::size_t>(cursor->at - cursor->begin);
+            bound +=
+                cursor->block_weight(cursor->blocks_begin + position / kBlockPostings, average);
         }
         if (!cannot_enter(bound) && score_candidate(slot)) demote();
         for (QueryCursor* cursor : walked) {

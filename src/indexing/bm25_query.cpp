@@ -59,13 +59,9 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
         while (c < plan.cursors.size() && plan.cursors[c].begin != begin) ++c;
         if (c == plan.cursors.size()) {
             const BlockBounds* blocks = term.blocks->data();
-            QueryCursor cursor{begin,
-                               begin,
-                               begin + term.postings->size(),
-                               blocks,
-                               blocks + term.blocks->size(),
-                               term.idf,
-                               term.id};
+            QueryCursor cursor{begin,    begin,  begin + term.postings->size(),
+                               blocks,   blocks, blocks + term.blocks->size(),
+                               term.idf, term.id};
             // The largest block bound is tighter than the term's own bounds, which may
             // pair a frequency and a length from different documents.
             cursor.repeats = 1;

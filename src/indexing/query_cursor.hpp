@@ -16,6 +16,7 @@ struct QueryCursor {
     const Posting* begin;
     const Posting* at;
     const Posting* end;
+    const BlockBounds* blocks_begin;
     const BlockBounds* block;  // the block seek_block last stopped at
     const BlockBounds* blocks_end;
     float idf;
