@@ -1,7 +1,6 @@
 // Document-at-a-time ranking with block-max MaxScore pruning (part of BM25Query).
 
 #include <algorithm>
-#include <numeric>
 
 #include "indexing/bm25_query.hpp"
 
@@ -57,14 +56,8 @@ std::vector<Ranked> BM25Query::rank_pruned(const InvertedIndex& index, Plan& pla
     const float average = index.avg_doc_length();
     // Cursors by ascending bound; those from `first_essential` on are walked, the ones
     // before it only probed, since together they cannot lift a document into the top.
-    std::vector<std::uint32_t> order(cursors.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return cursors[a].bound < cursors[b].bound;
-    });
-    std::vector<double> prefix(order.size());
-    double running = 0.0;
-    for (std::size_t i = 0; i < order.size(); ++i) prefix[i] = running += cursors[order[i]].bound;
+    const std::vector<std::uint32_t>& order = plan.by_bound;
+    const std::vector<double>& prefix = plan.prefix;
 
     TopK top(limit);
     // Out when the bound is below the floor, or, once the top is full, not above its worst

@@ -1,6 +1,7 @@
 #include "indexing/bm25_query.hpp"
 
 #include <algorithm>
+#include <numeric>
 
 #include "indexing/bm25_scorer.hpp"
 
@@ -16,7 +17,7 @@ std::vector<QueryTerm> resolve_query(const InvertedIndex& index,
             found.postings == nullptr
                 ? 0.0f
                 : BM25Scorer::inverse_document_frequency(index.doc_count(), found.postings->size());
-        resolved.push_back({found.id, found.postings, found.blocks, found.bounds, idf});
+        resolved.push_back({found.id, found.postings, found.blocks, idf});
     }
     return resolved;
 }
@@ -62,8 +63,7 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
             QueryCursor cursor{begin,    begin,  begin + term.postings->size(),
                                blocks,   blocks, blocks + term.blocks->size(),
                                term.idf, term.id};
-            // The largest block bound is tighter than the term's own bounds, which may
-            // pair a frequency and a length from different documents.
+            // The largest block bound bounds every posting of the term.
             cursor.repeats = 1;
             for (const BlockBounds& block : *term.blocks) {
                 cursor.bound = std::max(cursor.bound, cursor.block_weight(&block, average));
@@ -82,6 +82,14 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
     prepare(index);
 
     if (plan.cursors.size() == 1) return rank_single(index, plan, limit);
+    plan.by_bound.resize(plan.cursors.size());
+    std::iota(plan.by_bound.begin(), plan.by_bound.end(), 0u);
+    std::sort(plan.by_bound.begin(), plan.by_bound.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return plan.cursors[a].bound < plan.cursors[b].bound;
+    });
+    double running = 0.0;
+    for (const std::uint32_t c : plan.by_bound)
+        plan.prefix.push_back(running += plan.cursors[c].bound);
     const double floor = starting_threshold(index, plan, limit);
     if (floor > 0.0 && worth_pruning(plan, floor)) return rank_pruned(index, plan, limit, floor);
     return rank_exhaustive(index, query, limit);
@@ -91,20 +99,13 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
 // pays only when the postings it must walk (those of the terms that can lift a document
 // above the starting threshold on their own with the weaker ones) are a small share.
 bool BM25Query::worth_pruning(const Plan& plan, double floor) const {
-    std::vector<const QueryCursor*> by_bound;
     std::size_t total = 0;
-    for (const QueryCursor& cursor : plan.cursors) {
-        by_bound.push_back(&cursor);
-        total += static_cast<std::size_t>(cursor.end - cursor.begin) * cursor.repeats;
-    }
-    std::sort(by_bound.begin(), by_bound.end(),
-              [](const QueryCursor* a, const QueryCursor* b) { return a->bound < b->bound; });
-    double prefix = 0.0;
     std::size_t walked = 0;
-    for (const QueryCursor* cursor : by_bound) {
-        prefix += cursor->bound;
-        if (prefix * plan.widen >= floor)
-            walked += static_cast<std::size_t>(cursor->end - cursor->begin);
+    for (std::size_t i = 0; i < plan.by_bound.size(); ++i) {
+        const QueryCursor& cursor = plan.cursors[plan.by_bound[i]];
+        const auto postings = static_cast<std::size_t>(cursor.end - cursor.begin);
+        total += postings * cursor.repeats;
+        if (plan.prefix[i] * plan.widen >= floor) walked += postings;
     }
     return walked * kWalkCost <= total;
 }

@@ -17,7 +17,6 @@ struct QueryTerm {
     TermId id;
     const PostingList* postings;
     const BlockList* blocks;
-    TermBounds bounds;
     float idf;
 };
 
@@ -53,6 +52,8 @@ private:
         std::vector<QueryCursor> cursors;
         std::vector<std::uint32_t> token_cursor;
         double widen;  // bounds times this are never below the float sums they bound
+        std::vector<std::uint32_t> by_bound;  // cursors by ascending bound
+        std::vector<double> prefix;           // prefix[i]: sum of the first i + 1 bounds
     };
 
     void prepare(const InvertedIndex& index);

@@ -56,7 +56,6 @@ private:
 InvertedIndex::InvertedIndex(InvertedIndex&& other) noexcept
     : terms_(std::exchange(other.terms_, {})),
       postings_(std::exchange(other.postings_, {})),
-      bounds_(std::exchange(other.bounds_, {})),
       blocks_(std::exchange(other.blocks_, {})),
       slots_(std::exchange(other.slots_, {})),
       documents_(std::exchange(other.documents_, {})),
@@ -72,7 +71,6 @@ InvertedIndex& InvertedIndex::operator=(InvertedIndex&& other) noexcept {
         InvertedIndex taken(std::move(other));
         std::swap(terms_, taken.terms_);
         std::swap(postings_, taken.postings_);
-        std::swap(bounds_, taken.bounds_);
         std::swap(blocks_, taken.blocks_);
         std::swap(slots_, taken.slots_);
         std::swap(documents_, taken.documents_);
@@ -128,7 +126,6 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
     }
     terms_.reserve(s.fresh_texts.size());
     reserve_more(postings_, s.fresh_texts.size());
-    reserve_more(bounds_, s.fresh_texts.size());
     reserve_more(blocks_, s.fresh_texts.size());
     if (!is_new) terms_.reserve_removals(documents_[slot].terms.size());
 
@@ -151,7 +148,6 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
             if (postings.empty()) {
                 PostingList().swap(postings);
                 BlockList().swap(blocks_[term]);
-                bounds_[term] = TermBounds{};
                 terms_.erase(term);
             } else {
                 rebuild_blocks(term, position, postings.size());
@@ -159,14 +155,9 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
         }
         record.id = std::move(old.id);
     }
-    const auto widen = [&](TermBounds& bounds, std::uint32_t term_frequency) {
-        bounds.max_term_frequency = std::max(bounds.max_term_frequency, term_frequency);
-        bounds.min_length = std::min(bounds.min_length, stored_length);
-    };
     for (const TermId term : s.known) {
         PostingList& postings = postings_[term];
         const Posting posting{slot, s.frequency[term]};
-        widen(bounds_[term], posting.term_frequency);
         if (postings.empty() || postings.back().slot < slot) {
             postings.push_back(posting);  // within reserved capacity
             append_to_blocks(term, stored_length);
@@ -186,13 +177,10 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
         const TermId term = terms_.insert(std::move(s.fresh_texts[i]), s.fresh_hashes[i]);
         if (term == postings_.size()) {
             postings_.emplace_back();
-            bounds_.emplace_back();
             blocks_.emplace_back();
         }
         postings_[term] = std::move(s.fresh_postings[i]);
         blocks_[term] = std::move(s.fresh_blocks[i]);
-        bounds_[term] = TermBounds{};
-        widen(bounds_[term], s.fresh_counts[i]);
         record.terms.push_back(term);
     }
     if (is_new) {
@@ -215,8 +203,8 @@ void InvertedIndex::set_average(float average) noexcept {
 
 TermPostings InvertedIndex::find_with_bounds(std::string_view term) const {
     const TermId id = terms_.find(term);
-    if (id == TermDictionary::kNotFound) return {id, nullptr, nullptr, {}};
-    return {id, &postings_[id], &blocks_[id], bounds_[id]};
+    if (id == TermDictionary::kNotFound) return {id, nullptr, nullptr};
+    return {id, &postings_[id], &blocks_[id]};
 }
 
 const PostingList* InvertedIndex::find(std::string_view term) const {

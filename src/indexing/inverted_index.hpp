@@ -19,17 +19,11 @@ struct Posting {
 };
 using PostingList = std::vector<Posting>;
 
-/// Bounds over a term's postings, for ranking that skips documents that cannot make the top:
-/// no posting has a larger term frequency or belongs to a shorter document. They may be
-/// looser than the postings (a removed posting leaves them as they were), never tighter.
-struct TermBounds {
-    std::uint32_t max_term_frequency = 0;
-    std::uint32_t min_length = 0xFFFFFFFFu;
-};
-
 /// Bounds over one block of a term's postings (kBlockPostings consecutive postings, the last
-/// block possibly shorter), like TermBounds, plus the block's last slot so that a reader can
-/// find the block a document would fall in.
+/// block possibly shorter), for ranking that skips documents that cannot make the top: no
+/// posting of the block has a larger term frequency or belongs to a shorter document. They
+/// may be looser than the postings (an updated posting only widens them), never tighter. The
+/// block's last slot lets a reader find the block a document would fall in.
 struct BlockBounds {
     DocSlot last_slot = 0;
     std::uint32_t max_term_frequency = 0;
@@ -43,7 +37,6 @@ struct TermPostings {
     TermId id;
     const PostingList* postings;
     const BlockList* blocks;
-    TermBounds bounds;
 };
 
 /// What BM25 ranks over: per term the documents holding it, per document its length, and
@@ -129,7 +122,6 @@ private:
 
     TermDictionary terms_;
     std::vector<PostingList> postings_;  // by term id; empty for a free id
-    std::vector<TermBounds> bounds_;     // by term id
     std::vector<BlockList> blocks_;      // by term id: one entry per kBlockPostings postings
     IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
     std::vector<StoredDocument> documents_;

@@ -68,15 +68,6 @@ public:
         free_ids_.push_back(id);  // within reserved capacity
     }
 
-    std::size_t bytes() const noexcept {
-        std::size_t total = table_.bytes() + texts_.capacity() * sizeof(std::string) +
-                            free_ids_.capacity() * sizeof(TermId);
-        for (const std::string& text : texts_) {
-            if (text.capacity() > 15) total += text.capacity() + 1;
-        }
-        return total;
-    }
-
 private:
     IndexTable table_;
     std::vector<std::string> texts_;  // by id; empty for a free id

@@ -2,7 +2,7 @@
 
 // Python view of this file: nothing; how the five classes are laid out and created.
 //   Instance<T>   PyObject_HEAD, a borrow flag, and the one core value T it owns
-//   LazyType      a class's type object, created from its spec on first request and kept
+//   LazyType      a class's type object, created from its PyType_Spec on first request and kept
 //   no_constructor_new   the tp_new of classes that Python cannot instantiate
 
 #include <new>
@@ -29,7 +29,7 @@ struct Instance {
 /// deleted, so no Python code can swap a constructor or a method), not subclassable.
 inline constexpr unsigned long kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
-/// A type object made from a spec on first request and kept for the life of the process.
+/// A type object made from its PyType_Spec on first request and kept for the life of the process.
 class LazyType {
 public:
     constexpr LazyType(PyType_Spec* spec, const char* class_name)
@@ -46,7 +46,7 @@ private:
     PyObject* type_ = nullptr;
 };
 
-/// The spec of one of the module's classes: full name "builtins.<class>", fixed-size
+/// The PyType_Spec of one of the module's classes: full name "builtins.<class>", fixed-size
 /// instances, kClassFlags.
 inline PyType_Spec class_spec(const char* full_name, std::size_t basicsize, PyType_Slot* slots) {
     return PyType_Spec{

@@ -104,9 +104,6 @@ public:
         --size_;
     }
 
-    /// Bytes held by the bucket array.
-    std::size_t bytes() const noexcept { return buckets_.capacity() * sizeof(Bucket); }
-
 private:
     struct Bucket {
         std::uint32_t tag = 0;
