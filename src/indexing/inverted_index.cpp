@@ -11,6 +11,9 @@
 namespace revuradova {
 namespace {
 
+// How many known terms ahead of the one being prepared its list headers are requested.
+constexpr std::size_t kTermsAhead = 8;
+
 std::string preview_of(std::string_view content) {
     std::size_t pos = 0;
     for (std::size_t chars = 0; chars < InvertedIndex::kPreviewCharacters && pos < content.size();
@@ -111,11 +114,28 @@ void InvertedIndex::index_document(const KnowledgeObject& object) {
         reserve_more(lengths_, 1);
         slots_.reserve(1);
     }
-    for (const TermId term : s.known) {
-        if (is_new || !holds_slot(postings_[term], slot)) {
-            reserve_more(postings_[term], 1);
-            reserve_more(blocks_[term], 1);
+    // Each known term's postings and blocks live in their own allocations, mostly out of
+    // the cache: the lists' headers are requested a few terms ahead, and the tails the
+    // commit appends to are requested as soon as the header is read.
+    const std::size_t known_count = s.known.size();
+    for (std::size_t i = 0; i < known_count && i < kTermsAhead; ++i) {
+        __builtin_prefetch(&postings_[s.known[i]]);
+        __builtin_prefetch(&blocks_[s.known[i]]);
+    }
+    for (std::size_t i = 0; i < known_count; ++i) {
+        if (i + kTermsAhead < known_count) {
+            __builtin_prefetch(&postings_[s.known[i + kTermsAhead]]);
+            __builtin_prefetch(&blocks_[s.known[i + kTermsAhead]]);
         }
+        const TermId term = s.known[i];
+        PostingList& postings = postings_[term];
+        BlockList& blocks = blocks_[term];
+        if (is_new || !holds_slot(postings, slot)) {
+            reserve_more(postings, 1);
+            reserve_more(blocks, 1);
+        }
+        if (!postings.empty()) __builtin_prefetch(&postings.back(), 1);
+        if (!blocks.empty()) __builtin_prefetch(&blocks.back(), 1);
     }
     const auto stored_length = static_cast<std::uint32_t>(length);
     s.fresh_postings.reserve(s.fresh_texts.size());

@@ -101,6 +101,11 @@ public:
 
 private:
     // What index_document has learnt about the content, reset on every exit.
+    struct BatchedToken {
+        std::uint64_t hash;
+        std::size_t offset;
+        std::size_t size;
+    };
     struct Scratch {
         std::vector<std::uint32_t> frequency;  // by term id; zero outside a call
         std::vector<TermId> known;             // terms already in the index, first seen first
@@ -111,6 +116,8 @@ private:
         std::vector<PostingList> fresh_postings;
         std::vector<BlockList> fresh_blocks;
         std::string token;
+        std::vector<BatchedToken> batch;  // tokens waiting to be looked up, texts in batch_text
+        std::string batch_text;
         void reset() noexcept;
     };
     class ScratchGuard;

@@ -29,6 +29,13 @@ public:
                            [this](TermId id) -> std::string_view { return texts_[id]; });
     }
 
+    /// Cache hints for a find(term, hash) to come: first the bucket, then (once the bucket
+    /// has arrived) the text it will be compared with.
+    void prefetch(std::uint64_t hash) const noexcept { table_.prefetch(hash); }
+    void prefetch_text(std::uint64_t hash) const noexcept {
+        table_.prefetch_key(hash, [this](TermId id) { __builtin_prefetch(&texts_[id]); });
+    }
+
     /// Number of terms in the dictionary.
     std::size_t size() const noexcept { return table_.size(); }
     /// Every id in use is below this bound.

@@ -54,6 +54,25 @@ public:
         }
     }
 
+    /// Starts loading the bucket where a probe for `hash` begins. A hint only: lookups of
+    /// many keys call it some keys ahead, so that the cache misses overlap.
+    void prefetch(std::uint64_t hash) const noexcept {
+        if (size_ != 0) __builtin_prefetch(&buckets_[static_cast<std::uint32_t>(hash) & mask_]);
+    }
+
+    /// Calls `touch(index)` for the first entry whose tag matches `hash` (no key compared),
+    /// so that a caller can start loading the key a later find() will compare.
+    template <class Touch>
+    void prefetch_key(std::uint64_t hash, Touch&& touch) const noexcept {
+        if (size_ == 0) return;
+        const auto tag = static_cast<std::uint32_t>(hash);
+        for (std::size_t at = tag & mask_;; at = (at + 1) & mask_) {
+            const Bucket& bucket = buckets_[at];
+            if (bucket.index == kAbsent) return;
+            if (bucket.tag == tag) return touch(bucket.index);
+        }
+    }
+
     /// Makes room for `more` entries beyond the current ones. Strong guarantee.
     void reserve(std::size_t more) {
         const std::size_t wanted = size_ + more;
