@@ -69,6 +69,25 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
         }
     }
     if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
+    if (i <= last_start && last_start >= 15) {
+        // The last positions: one more block, ending at the last start and overlapping
+        // positions already filtered, whose bits are shifted out.
+        const std::size_t start = last_start - 15;
+        const __m128i block_first =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start)), fold_bits);
+        const __m128i block_last = _mm_or_si128(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start + n - 1)), fold_bits);
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+                        _mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last)))) >>
+                    (i - start);
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+        if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
+        return false;
+    }
 #endif
     const std::size_t scanned = i;  // bytes before this were ORed into `seen` above
     for (; i <= last_start; ++i) {
@@ -113,6 +132,26 @@ __attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std:
         }
     }
     if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
+    if (i <= last_start && last_start >= 31) {
+        // The last positions: one more block, ending at the last start and overlapping
+        // positions already filtered, whose bits are shifted out.
+        const std::size_t start = last_start - 31;
+        const __m256i block_first = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start)), fold_bits);
+        const __m256i block_last = _mm256_or_si256(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start + n - 1)), fold_bits);
+        auto mask =
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+                _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last)))) >>
+            (i - start);
+        while (mask != 0) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (verify<Fold>(h + i + bit, needle)) return true;
+            mask &= mask - 1;
+        }
+        if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
+        return false;
+    }
     // The remaining positions (fewer than 32) go through the 16-byte path on the suffix.
     const std::string_view rest = haystack.substr(i);
     return search<Fold>(rest, needle, seen);

@@ -75,5 +75,34 @@ TEST_P(SearchPaths, FoldedAgreesWithLowercaseThenFind) {
     }
 }
 
+// The last positions of a text are filtered by a block that overlaps the ones before it:
+// a needle at any position near the end is found, none is found twice or out of range, and
+// a non-ASCII byte anywhere in the tail still asks for the Unicode path.
+TEST_P(SearchPaths, MatchesAndOtherBytesNearTheEnd) {
+    const SearchPath path = GetParam();
+    const std::string needles[] = {"q", "qz", "qzq", "qzzzzzzzzzzzzzzzq", std::string(40, 'q')};
+    for (const std::string& needle : needles) {
+        std::string upper = needle;
+        for (char& c : upper) c = static_cast<char>(c - 'a' + 'A');
+        for (std::size_t length = needle.size(); length <= 110; ++length) {
+            const std::size_t last = length - needle.size();
+            for (std::size_t at = last > 70 ? last - 70 : 0; at <= last; ++at) {
+                std::string text(length, 'x');
+                text.replace(at, needle.size(), at % 2 == 0 ? needle : upper);
+                EXPECT_EQ(find_ascii_folded(text, needle, path), FoldedMatch::Found)
+                    << length << " " << at << " " << needle;
+                EXPECT_EQ(contains(text, at % 2 == 0 ? needle : upper, path), true);
+                text.replace(at, needle.size(), std::string(needle.size(), 'y'));
+                EXPECT_EQ(find_ascii_folded(text, needle, path), FoldedMatch::Absent);
+                EXPECT_FALSE(contains(text, needle, path));
+                // A lone lead byte (not ASCII) where the needle ended: up to the last byte.
+                text[at + needle.size() - 1] = static_cast<char>(0xC3);
+                EXPECT_EQ(find_ascii_folded(text, needle, path), FoldedMatch::NeedsUnicode)
+                    << length << " " << at << " " << needle;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace revuradova::text
