@@ -1,6 +1,7 @@
 #include "indexing/bm25_query.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 #include "indexing/bm25_scorer.hpp"
@@ -201,7 +202,20 @@ std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
         if (top.full()) threshold = top.worst().score;
     };
     if (dense) {
-        for (std::size_t slot = 0; slot < slots; ++slot) offer(static_cast<DocSlot>(slot));
+        // Most slots hold nothing that could enter the top: a block of them is passed over
+        // after one comparison each, written so that the compiler does them side by side.
+        // A slot is a candidate when its score is positive and reaches the threshold.
+        constexpr std::size_t kScanBlock = 16;
+        std::size_t slot = 0;
+        for (; slot + kScanBlock <= slots; slot += kScanBlock) {
+            const float bar = std::max(threshold, std::numeric_limits<float>::denorm_min());
+            const float* block = score + slot;
+            int candidates = 0;
+            for (std::size_t j = 0; j < kScanBlock; ++j) candidates |= block[j] >= bar;
+            if (candidates == 0) continue;
+            for (std::size_t j = 0; j < kScanBlock; ++j) offer(static_cast<DocSlot>(slot + j));
+        }
+        for (; slot < slots; ++slot) offer(static_cast<DocSlot>(slot));
     } else {
         for (const DocSlot slot : touched_) offer(slot);
     }
