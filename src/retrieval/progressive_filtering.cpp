@@ -9,6 +9,10 @@
 namespace revuradova {
 namespace {
 
+// Candidates are objects all over the heap: a pass over them requests the one this many
+// positions ahead, so that the cache misses overlap.
+constexpr std::size_t kObjectsAhead = 8;
+
 bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidate) {
     switch (intent) {
         case QueryIntent::ProcedureGuidance:
@@ -57,6 +61,8 @@ Positions ProgressiveFilter::source_relevant(const QueryContext& context, Candid
     Positions kept;
     kept.reserve(candidates.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (i + kObjectsAhead < candidates.size())
+            __builtin_prefetch(candidates[i + kObjectsAhead]);
         if (passes_source_relevance(context.intent, *candidates[i])) {
             kept.push_back(static_cast<std::uint32_t>(i));
         }
@@ -97,6 +103,10 @@ Positions ProgressiveFilter::fresh(const QueryContext& context, Candidates candi
     Positions kept;
     kept.reserve(firsts.size());
     for (std::size_t i = 0; i < firsts.size(); ++i) {
+        if (i + kObjectsAhead < firsts.size() &&
+            firsts[i + kObjectsAhead] != CandidateIndex::kNone) {
+            __builtin_prefetch(&candidates[firsts[i + kObjectsAhead]]->created_at);
+        }
         if (firsts[i] == CandidateIndex::kNone) continue;
         const KnowledgeObject& candidate = *candidates[firsts[i]];
         if (context.time_range) {

@@ -12,6 +12,7 @@ namespace {
 // How far ahead of the candidate being scored its object and its content are requested.
 constexpr std::size_t kObjectsAhead = 8;
 constexpr std::size_t kContentsAhead = 4;
+constexpr std::size_t kContentBytesAhead = 2048;
 
 }  // namespace
 
@@ -72,7 +73,9 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
         }
         if (i + kContentsAhead < firsts.size() &&
             firsts[i + kContentsAhead] != CandidateIndex::kNone) {
-            __builtin_prefetch(candidates[firsts[i + kContentsAhead]]->content.data());
+            const std::string& content = candidates[firsts[i + kContentsAhead]]->content;
+            const std::size_t bytes = std::min(content.size(), kContentBytesAhead);
+            for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(content.data() + at);
         }
     };
     const auto resolved = static_cast<std::uint64_t>(std::count_if(
