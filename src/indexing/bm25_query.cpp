@@ -4,9 +4,34 @@
 #include <limits>
 #include <numeric>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "indexing/bm25_scorer.hpp"
 
 namespace revuradova {
+namespace {
+
+constexpr std::size_t kScanBlock = 16;
+
+// Whether any of the kScanBlock scores at `block` is at least `bar` (a NaN never is).
+bool any_reaches(const float* block, float bar) {
+#if defined(__SSE2__)
+    const __m128 bars = _mm_set1_ps(bar);
+    __m128 reached = _mm_cmpge_ps(_mm_loadu_ps(block), bars);
+    for (std::size_t j = 4; j < kScanBlock; j += 4) {
+        reached = _mm_or_ps(reached, _mm_cmpge_ps(_mm_loadu_ps(block + j), bars));
+    }
+    return _mm_movemask_ps(reached) != 0;
+#else
+    bool reached = false;
+    for (std::size_t j = 0; j < kScanBlock; ++j) reached |= block[j] >= bar;
+    return reached;
+#endif
+}
+
+}  // namespace
 
 std::vector<QueryTerm> resolve_query(const InvertedIndex& index,
                                      const std::vector<std::string>& tokens) {
@@ -181,15 +206,23 @@ std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
         const float* saturation =
             saturations(index, term.id, term.postings->size(), term.postings->data());
         const Posting* postings = term.postings->data();
-        for (std::size_t i = 0; i < term.postings->size(); ++i) {
-            const Posting& posting = postings[i];
-            const float weight = saturation[i] * term.idf;
-            if (!dense && stamp[posting.slot] != epoch) {
-                stamp[posting.slot] = epoch;
-                score[posting.slot] = 0.0f;
-                touched_.push_back(posting.slot);  // within reserved capacity
+        const std::size_t count = term.postings->size();
+        const float idf = term.idf;
+        if (dense) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const DocSlot slot = postings[i].slot;
+                score[slot] = score[slot] + saturation[i] * idf;
             }
-            score[posting.slot] = score[posting.slot] + weight;
+            continue;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const DocSlot slot = postings[i].slot;
+            if (stamp[slot] != epoch) {
+                stamp[slot] = epoch;
+                score[slot] = 0.0f;
+                touched_.push_back(slot);  // within reserved capacity
+            }
+            score[slot] = score[slot] + saturation[i] * idf;
         }
     }
 
@@ -205,14 +238,10 @@ std::vector<Ranked> BM25Query::rank_exhaustive(const InvertedIndex& index,
         // Most slots hold nothing that could enter the top: a block of them is passed over
         // after one comparison each, written so that the compiler does them side by side.
         // A slot is a candidate when its score is positive and reaches the threshold.
-        constexpr std::size_t kScanBlock = 16;
         std::size_t slot = 0;
         for (; slot + kScanBlock <= slots; slot += kScanBlock) {
             const float bar = std::max(threshold, std::numeric_limits<float>::denorm_min());
-            const float* block = score + slot;
-            int candidates = 0;
-            for (std::size_t j = 0; j < kScanBlock; ++j) candidates |= block[j] >= bar;
-            if (candidates == 0) continue;
+            if (!any_reaches(score + slot, bar)) continue;
             for (std::size_t j = 0; j < kScanBlock; ++j) offer(static_cast<DocSlot>(slot + j));
         }
         for (; slot < slots; ++slot) offer(static_cast<DocSlot>(slot));
