@@ -121,8 +121,7 @@ demo: install
 bench: install
 	$(VPY) -m pip install -q --no-build-isolation ".[bench]"
 	$(VPY) benchmarks/bench_bm25.py
-	$(VPY) benchmarks/side_by_side.py --docs 10000
-	$(VPY) benchmarks/side_by_side.py --docs 100000
+	$(VPY) benchmarks/goals.py $(GOALS_ARGS)
 	$(VPY) benchmarks/run.py $(BENCH_ARGS)
 
 clean:

@@ -3,8 +3,13 @@
 * real: every docstring of the running interpreter's standard library (modules, classes,
   functions, methods), read with `ast` from the source files in sorted order, so nothing
   is imported or executed;
+* paragraphs: the paragraphs of the docstrings of the standard library and of the large
+  packages the bench extra installs (over 100,000 distinct paragraphs of 5 tokens or more);
 * synthetic: seeded documents of 50-400 tokens drawn from a Zipf distribution over the
   real corpus's vocabulary (ranked by frequency);
+* wide synthetic: seeded documents of 50-400 tokens drawn with NumPy over a million made-up
+  words, weights 1 / (rank + 100), so that even the most common word is in about a fifth
+  of the documents (with plain Zipf weights it is in nearly all of them);
 * queries: seeded, short (1-3 terms) and long (8-15 terms), half of the terms Zipf-drawn
   and half uniform over the vocabulary, plus a few made of words that match nothing.
 """
@@ -46,8 +51,29 @@ def has_combining_marks(text):
 def stdlib_docstrings():
     """(location, docstring) for every docstring of the standard library's Python sources."""
     root = Path(sysconfig.get_paths()["stdlib"])
+    return [
+        (f"{path.relative_to(root)}:{getattr(node, 'name', '<module>')}", doc)
+        for path, node, doc in docstrings_under(root)
+    ]
+
+
+# Packages whose docstrings the paragraph corpus reads besides the standard library; all
+# come with the bench extra.
+PARAGRAPH_PACKAGES = [
+    "numpy",
+    "scipy",
+    "matplotlib",
+    "fontTools",
+    "numba",
+    "sympy",
+    "pandas",
+    "networkx",
+]
+
+
+def docstrings_under(root):
+    """Every docstring of the Python sources under `root`, tests left out, in path order."""
     skip = {"site-packages", "test", "tests", "idle_test", "__pycache__"}
-    out = []
     for path in sorted(root.rglob("*.py")):
         if skip & set(path.relative_to(root).parts):
             continue
@@ -55,13 +81,80 @@ def stdlib_docstrings():
             tree = ast.parse(path.read_text(encoding="utf-8", errors="replace"))
         except (SyntaxError, ValueError):
             continue
-        rel = str(path.relative_to(root))
         for node in ast.walk(tree):
             if isinstance(node, (ast.Module, ast.ClassDef, ast.FunctionDef, ast.AsyncFunctionDef)):
                 doc = ast.get_docstring(node, clean=True)
                 if doc:
-                    name = getattr(node, "name", "<module>")
-                    out.append((f"{rel}:{name}", doc))
+                    yield path, node, doc
+
+
+def docstring_paragraphs():
+    """(paragraphs, sources): the distinct blank-line-separated paragraphs, whitespace
+    collapsed, of 5 tokens or more, and the package versions they came from."""
+    import importlib.metadata
+
+    roots = [("python", Path(sysconfig.get_paths()["stdlib"]))]
+    for name in PARAGRAPH_PACKAGES:
+        try:
+            module = __import__(name)
+        except ImportError:
+            continue
+        roots.append((name, Path(module.__file__).parent))
+    seen, paragraphs, sources = set(), [], {}
+    for name, root in roots:
+        before = len(paragraphs)
+        for _, _, doc in docstrings_under(root):
+            for paragraph in doc.split("\n\n"):
+                paragraph = " ".join(paragraph.split())
+                if paragraph not in seen and len(tokenize(paragraph)) >= 5:
+                    seen.add(paragraph)
+                    paragraphs.append(paragraph)
+        try:
+            version = importlib.metadata.version(name)
+        except importlib.metadata.PackageNotFoundError:
+            version = sysconfig.get_python_version()
+        sources[f"{name} {version}"] = len(paragraphs) - before
+    return paragraphs, sources
+
+
+def wide_synthetic(
+    count, seed, vocabulary_size=1_000_000, shift=100, min_tokens=50, max_tokens=400
+):
+    """(texts, token_ids, vocabulary, weights): `count` documents over a wide vocabulary,
+    with each document's word numbers kept (so peers need not tokenize a million texts)."""
+    import numpy as np
+
+    vocabulary = random_vocabulary(vocabulary_size, seed=seed + 7)
+    weights = 1.0 / (np.arange(vocabulary_size, dtype=np.float64) + 1 + shift)
+    weights /= weights.sum()
+    rng = np.random.default_rng(seed)
+    lengths = rng.integers(min_tokens, max_tokens + 1, size=count)
+    ids = rng.choice(vocabulary_size, size=int(lengths.sum()), p=weights).astype(np.int32)
+    token_ids = np.split(ids, np.cumsum(lengths)[:-1])
+    words = np.array(vocabulary, dtype=object)
+    texts = [" ".join(words[row]) for row in token_ids]
+    return texts, token_ids, vocabulary, weights
+
+
+def weighted_queries(vocabulary, weights, count, seed):
+    """Like queries(), drawing the common half of the terms by `weights` instead of Zipf."""
+    import numpy as np
+
+    rng = np.random.default_rng(seed)
+    out = []
+    for i in range(count):
+        if i % 10 == 9:
+            words = [f"zzq{rng.integers(10**6)}x" for _ in range(rng.integers(1, 4))]
+        else:
+            n = int(rng.integers(1, 4) if i % 2 == 0 else rng.integers(8, 16))
+            common = rng.choice(len(vocabulary), size=n, p=weights)
+            uniform = rng.integers(len(vocabulary), size=n)
+            picks = rng.random(n) < 0.5
+            words = [
+                vocabulary[int(c if p else u)]
+                for c, u, p in zip(common, uniform, picks, strict=True)
+            ]
+        out.append(" ".join(words))
     return out
 
 

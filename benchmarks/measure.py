@@ -1,5 +1,7 @@
 """Small timing and memory helpers for the benchmarks."""
 
+import ctypes
+import multiprocessing
 import resource
 import statistics
 import time
@@ -37,3 +39,42 @@ def summary(values):
         "p99_ms": percentile(values, 0.99) * 1e3,
         "mean_ms": statistics.fmean(values) * 1e3,
     }
+
+
+def in_child(target, *args):
+    """target(*args, connection) in a forked process; what it sends, or an error record."""
+    context = multiprocessing.get_context("fork")
+    receiver, sender = context.Pipe(duplex=False)
+    process = context.Process(target=target, args=(*args, sender))
+    process.start()
+    sender.close()
+    try:
+        result = receiver.recv()
+    except EOFError:
+        result = {"error": "the measuring process died"}
+    process.join()
+    return result
+
+
+def rss_kib(field):
+    """A field of /proc/self/status in KiB: VmRSS now, VmHWM the peak."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def restart_peak_rss():
+    """Makes VmHWM start again from the current RSS (Linux). Memory the C heap holds free is
+    given back to the system first: a forked child that reused it would grow without its RSS
+    showing it."""
+    try:
+        ctypes.CDLL(None).malloc_trim(0)
+    except (OSError, AttributeError):
+        pass
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+    except OSError:
+        pass

@@ -19,7 +19,7 @@ sys.path.insert(0, str(HERE))
 
 import corpora  # noqa: E402
 import filtered_road  # noqa: E402
-from measure import percentile  # noqa: E402
+from measure import in_child, percentile, rss_kib  # noqa: E402
 from systems import SYSTEMS, RankBm25  # noqa: E402
 
 RESULTS = HERE / "results"
@@ -37,13 +37,6 @@ def available_mb():
         if line.startswith("MemAvailable:"):
             return int(line.split()[1]) / 1024
     return float("inf")
-
-
-def rss_kib(field):
-    for line in Path("/proc/self/status").read_text().splitlines():
-        if line.startswith(field + ":"):
-            return int(line.split()[1])
-    return 0
 
 
 def measure_system(system_class, queries, connection):
@@ -77,20 +70,6 @@ def measure_system(system_class, queries, connection):
         }
     )
     connection.close()
-
-
-def in_child(target, *args):
-    context = multiprocessing.get_context("fork")
-    receiver, sender = context.Pipe(duplex=False)
-    process = context.Process(target=target, args=(*args, sender))
-    process.start()
-    sender.close()
-    try:
-        result = receiver.recv()
-    except EOFError:
-        result = {"error": "the measuring process died"}
-    process.join()
-    return result
 
 
 def filtered_road_child(vocabulary, size, connection):
