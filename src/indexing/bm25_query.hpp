@@ -62,7 +62,7 @@ private:
     double starting_threshold(const InvertedIndex& index, const Plan& plan, std::size_t limit);
     bool worth_pruning(const Plan& plan, double floor) const;
     // Roughly how many postings accumulating costs as much as walking one document at a time.
-    static constexpr std::size_t kWalkCost = 160;
+    static constexpr std::size_t kWalkCost = 64;
 
     std::vector<Ranked> rank_single(const InvertedIndex& index, Plan& plan, std::size_t limit);
     std::vector<Ranked> rank_pruned(const InvertedIndex& index, Plan& plan, std::size_t limit,
