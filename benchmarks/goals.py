@@ -387,6 +387,38 @@ def markdown(results):
     return "\n".join(lines) + "\n"
 
 
+def plot(results, path):
+    """Mean latency per corpus and class, ours beside each peer, on a log scale."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    rows = [
+        (f"{corpus}\n{cls}", systems)
+        for corpus, search in results["search"].items()
+        for cls, systems in search.items()
+        if cls != "no match"
+    ]
+    fig, ax = plt.subplots(figsize=(10, 0.45 * len(rows) + 1.5))
+    height = 0.8 / len(results["systems"])
+    for k, name in enumerate(results["systems"]):
+        ax.barh(
+            [i + k * height for i in range(len(rows))],
+            [systems[name]["mean_ms"] for _, systems in rows],
+            height=height,
+            label=name,
+        )
+    ax.set_yticks([i + height for i in range(len(rows))], [label for label, _ in rows], fontsize=7)
+    ax.invert_yaxis()
+    ax.set_xscale("log")
+    ax.set_xlabel("mean search latency, ms (log scale; shorter is better)")
+    ax.legend(fontsize=8)
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+    plt.close(fig)
+
+
 def refresh_readme(table):
     begin, end = "<!-- goals:begin -->", "<!-- goals:end -->"
     text = README.read_text()
@@ -485,10 +517,11 @@ def main():
     }
     RESULTS.mkdir(exist_ok=True)
     (RESULTS / "goals.json").write_text(json.dumps(results, indent=2) + "\n")
+    plot(results, RESULTS / "goals.png")
     table = markdown(results)
-    (RESULTS / "goals.md").write_text(table)
+    (RESULTS / "goals.md").write_text(table + "\n![mean search latency](goals.png)\n")
     if not args.quick:
-        refresh_readme(table)
+        refresh_readme(table + "\n![mean search latency](results/goals.png)\n")
     print()
     print(table)
 
