@@ -4,6 +4,7 @@
 // candidates up by identifier, and two candidates with the same identifier count as one
 // (the first in candidate order).
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -17,6 +18,10 @@ namespace revuradova {
 
 /// Candidates are read in place: the caller's knowledge objects, in the caller's order.
 using Candidates = std::span<const KnowledgeObject* const>;
+
+/// The objects are all over the heap: a pass over candidates requests the one this many
+/// positions ahead of the one it reads, so that the cache misses overlap.
+inline constexpr std::size_t kCandidatesAhead = 8;
 
 /// Positions into a list: of candidates, or of a stage's input entries.
 using Positions = std::vector<std::uint32_t>;

@@ -9,10 +9,6 @@
 namespace revuradova {
 namespace {
 
-// Candidates are objects all over the heap: a pass over them requests the one this many
-// positions ahead, so that the cache misses overlap.
-constexpr std::size_t kObjectsAhead = 8;
-
 bool passes_source_relevance(QueryIntent intent, const KnowledgeObject& candidate) {
     switch (intent) {
         case QueryIntent::ProcedureGuidance:
@@ -61,8 +57,8 @@ Positions ProgressiveFilter::source_relevant(const QueryContext& context, Candid
     Positions kept;
     kept.reserve(candidates.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (i + kObjectsAhead < candidates.size())
-            __builtin_prefetch(candidates[i + kObjectsAhead]);
+        if (i + kCandidatesAhead < candidates.size())
+            __builtin_prefetch(candidates[i + kCandidatesAhead]);
         if (passes_source_relevance(context.intent, *candidates[i])) {
             kept.push_back(static_cast<std::uint32_t>(i));
         }
@@ -103,9 +99,9 @@ Positions ProgressiveFilter::fresh(const QueryContext& context, Candidates candi
     Positions kept;
     kept.reserve(firsts.size());
     for (std::size_t i = 0; i < firsts.size(); ++i) {
-        if (i + kObjectsAhead < firsts.size() &&
-            firsts[i + kObjectsAhead] != CandidateIndex::kNone) {
-            __builtin_prefetch(&candidates[firsts[i + kObjectsAhead]]->created_at);
+        if (i + kCandidatesAhead < firsts.size() &&
+            firsts[i + kCandidatesAhead] != CandidateIndex::kNone) {
+            __builtin_prefetch(&candidates[firsts[i + kCandidatesAhead]]->created_at);
         }
         if (firsts[i] == CandidateIndex::kNone) continue;
         const KnowledgeObject& candidate = *candidates[firsts[i]];

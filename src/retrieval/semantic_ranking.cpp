@@ -9,8 +9,8 @@
 namespace revuradova {
 namespace {
 
-// How far ahead of the candidate being scored its object and its content are requested.
-constexpr std::size_t kObjectsAhead = 8;
+// How far ahead of the candidate being scored its content is requested (its object is
+// requested kCandidatesAhead ahead), and how much of it.
 constexpr std::size_t kContentsAhead = 4;
 constexpr std::size_t kContentBytesAhead = 2048;
 
@@ -67,9 +67,9 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
     // (Inlined by force: GCC otherwise takes a lambda that only prefetches for one without
     // effects and drops its calls.)
     const auto request_ahead = [&](std::size_t i) __attribute__((always_inline)) {
-        if (i + kObjectsAhead < firsts.size() &&
-            firsts[i + kObjectsAhead] != CandidateIndex::kNone) {
-            __builtin_prefetch(candidates[firsts[i + kObjectsAhead]]);
+        if (i + kCandidatesAhead < firsts.size() &&
+            firsts[i + kCandidatesAhead] != CandidateIndex::kNone) {
+            __builtin_prefetch(candidates[firsts[i + kCandidatesAhead]]);
         }
         if (i + kContentsAhead < firsts.size() &&
             firsts[i + kContentsAhead] != CandidateIndex::kNone) {

@@ -33,6 +33,15 @@ bool verify(const unsigned char* at, std::string_view needle) {
     return true;
 }
 
+// Whether the needle occurs at `at + b` for some set bit b of `mask` (the filter's survivors).
+template <bool Fold>
+bool verify_any(const unsigned char* at, unsigned mask, std::string_view needle) {
+    for (; mask != 0; mask &= mask - 1) {
+        if (verify<Fold>(at + __builtin_ctz(mask), needle)) return true;
+    }
+    return false;
+}
+
 // Returns whether the needle occurs; with `Fold`, also ORs every haystack byte it passes over
 // into `seen` (all of them when the needle is absent), so non-ASCII input is noticed.
 template <bool Fold>
@@ -60,13 +69,9 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
         const __m128i block_first = _mm_or_si128(raw_first, fold_bits);
         const __m128i block_last = _mm_or_si128(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n - 1)), fold_bits);
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last))));
-        while (mask != 0) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (verify<Fold>(h + i + bit, needle)) return true;
-            mask &= mask - 1;
-        }
+        if (verify_any<Fold>(h + i, mask, needle)) return true;
     }
     if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
     if (i <= last_start && last_start >= 15) {
@@ -77,14 +82,11 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
             _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start)), fold_bits);
         const __m128i block_last = _mm_or_si128(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start + n - 1)), fold_bits);
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
-                        _mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last)))) >>
-                    (i - start);
-        while (mask != 0) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (verify<Fold>(h + i + bit, needle)) return true;
-            mask &= mask - 1;
-        }
+        const auto mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+                _mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last)))) >>
+            (i - start);
+        if (verify_any<Fold>(h + i, mask, needle)) return true;
         if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
         return false;
     }
@@ -123,13 +125,9 @@ __attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std:
         const __m256i block_first = _mm256_or_si256(raw_first, fold_bits);
         const __m256i block_last = _mm256_or_si256(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n - 1)), fold_bits);
-        auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+        const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
             _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last))));
-        while (mask != 0) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (verify<Fold>(h + i + bit, needle)) return true;
-            mask &= mask - 1;
-        }
+        if (verify_any<Fold>(h + i, mask, needle)) return true;
     }
     if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
     if (i <= last_start && last_start >= 31) {
@@ -140,15 +138,11 @@ __attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std:
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start)), fold_bits);
         const __m256i block_last = _mm256_or_si256(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start + n - 1)), fold_bits);
-        auto mask =
+        const auto mask =
             static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
                 _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last)))) >>
             (i - start);
-        while (mask != 0) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (verify<Fold>(h + i + bit, needle)) return true;
-            mask &= mask - 1;
-        }
+        if (verify_any<Fold>(h + i, mask, needle)) return true;
         if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
         return false;
     }
