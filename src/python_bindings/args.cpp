@@ -64,10 +64,14 @@ void place_keyword(const Signature& signature, PyObject* key, PyObject* value, P
     throw PythonError();
 }
 
+// Whether `value` is a NumPy boolean, judged by its type's module and name. A type without
+// __module__ is simply not NumPy's; any other failure while looking (MemoryError, say) is the
+// caller's error and propagates as it is.
 bool is_numpy_bool(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
     Object module = Object::steal(PyType_GetModuleName(type));
     if (!module) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
         PyErr_Clear();
         return false;
     }
@@ -75,11 +79,7 @@ bool is_numpy_bool(PyObject* value) {
     if (!PyUnicode_Check(module.get()) || PyUnicode_EqualToUTF8(module.get(), "numpy") != 1) {
         return false;
     }
-    Object name = Object::steal(PyType_GetName(type));
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
+    Object name = Object::checked(PyType_GetName(type));
     if (!PyUnicode_Check(name.get())) return false;
     return PyUnicode_EqualToUTF8(name.get(), "bool") == 1 ||
            PyUnicode_EqualToUTF8(name.get(), "bool_") == 1;

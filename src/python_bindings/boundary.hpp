@@ -7,6 +7,8 @@
 //   std::bad_alloc     -> MemoryError
 //   RandomSourceError  -> OSError(errno, system message)
 //   anything else      -> RuntimeError(what())
+// and counts as one level of the interpreter's recursion limit, since a body can call back
+// into Python (a sequence's __getitem__, an __index__) that calls the same entry again.
 
 #include "python_bindings/object.hpp"
 
@@ -19,6 +21,10 @@ void set_python_error_from_current_exception() noexcept;
 /// exception escapes and NULL always comes with an exception.
 template <class Body>
 PyObject* guard(Body&& body) noexcept {
+    if (Py_EnterRecursiveCall(" while calling into revuradova") != 0) return nullptr;
+    struct LeaveRecursiveCall {
+        ~LeaveRecursiveCall() { Py_LeaveRecursiveCall(); }
+    } leave;
     PyObject* result = nullptr;
     try {
         result = body();

@@ -263,3 +263,62 @@ def test_memory_error_inside_search_leaves_the_next_search_sound():
         """
     )
     assert out.strip() == "ok"
+
+
+RECURSING_SEQUENCE = """
+import collections.abc, sys, threading
+from revuradova import PyKnowledgeObject, PyRetrievalOrchestrator
+
+orchestrator = PyRetrievalOrchestrator(False, False, False, False, True, 5)
+doc = PyKnowledgeObject("markdown", "a.md", "procedure", "hr", "how do I apply")
+
+class Recursing(collections.abc.Sequence):
+    def __len__(self):
+        return 1
+    def __getitem__(self, index):
+        if index > 0:
+            raise IndexError(index)
+        orchestrator.search("how do I apply", self)
+        return doc
+
+outcome = []
+def body():
+    try:
+        orchestrator.search("how do I apply", Recursing())
+    except RecursionError:
+        outcome.append("RecursionError")
+
+sys.setrecursionlimit(10**6)
+threading.stack_size(4 << 20)
+thread = threading.Thread(target=body)
+thread.start()
+thread.join()
+print(outcome)
+"""
+
+
+def test_recursion_through_a_sequence_stops_cleanly():
+    # A sequence whose items search the same orchestrator again recurses through the module;
+    # the interpreter's recursion limit must stop it before the thread's stack runs out.
+    child = subprocess.run(
+        [sys.executable, "-P", "-c", RECURSING_SEQUENCE], capture_output=True, text=True
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout.strip() == "['RecursionError']"
+
+
+def test_failure_while_inspecting_a_flag_propagates():
+    np = pytest.importorskip("numpy")
+    _testcapi = pytest.importorskip("_testcapi")
+    if os.environ.get("REVURADOVA_SANITIZED") == "1":
+        pytest.skip("the sanitized run uses the system allocator directly")
+    # The first allocation of the call is the one that reads the flag's type name.
+    _testcapi.set_nomemory(1, 2)
+    try:
+        PyRetrievalOrchestrator(np.True_, False, False, False, True, 5)
+        error = None
+    except BaseException as raised:  # noqa: B036
+        error = raised
+    finally:
+        _testcapi.remove_mem_hooks()
+    assert isinstance(error, MemoryError), repr(error)
