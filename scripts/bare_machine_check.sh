@@ -55,8 +55,10 @@ mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
 
 # The README's commands, as a user types them after cloning, with a bare environment.
-commands=$(sed -n '/^## Two commands/,/^## /p' README.md | sed -n '/^```sh$/,/^```$/p' |
-  sed '/^```/d; s/ *#.*//; /^$/d')
+commands=$(awk '/^## Two commands/ { found = 1; next }
+  found && /^```sh$/ { inside = 1; next }
+  inside && /^```$/ { exit }
+  inside { sub(/ *#.*/, ""); if ($0 != "") print }' README.md)
 [ -n "$commands" ] || { echo "error: no commands found under '## Two commands' in README.md" >&2; exit 1; }
 echo "running in a fresh Debian $suite:"
 echo "$commands" | sed 's/^/  /'
