@@ -47,6 +47,14 @@ rm -rf "$root"
 mkdir -p "$root"
 tar -C "$root" -xf "$cache"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The host's certificate authorities, for a network whose TLS goes through a proxy of its own.
+tls=""
+host_ca=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}
+if [ -f "$host_ca" ]; then
+  mkdir -p "$root/etc/ssl/certs"
+  cp "$host_ca" "$root/etc/ssl/certs/host-ca.crt"
+  tls="PIP_CERT=/etc/ssl/certs/host-ca.crt"
+fi
 mkdir -p "$root/root/revuradova"
 git archive --format=tar HEAD | tar -C "$root/root/revuradova" -xf -
 mount -t proc proc "$root/proc"
@@ -63,6 +71,6 @@ commands=$(awk '/^## Two commands/ { found = 1; next }
 echo "running in a fresh Debian $suite:"
 echo "$commands" | sed 's/^/  /'
 env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-  LANG=C.UTF-8 TERM=dumb chroot "$root" /bin/sh -euc "cd /root/revuradova
+  LANG=C.UTF-8 TERM=dumb $tls chroot "$root" /bin/sh -euc "cd /root/revuradova
 $commands"
 echo "bare-machine check passed ($(elapsed))"
