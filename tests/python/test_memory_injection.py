@@ -38,7 +38,9 @@ def run_group(group: str) -> dict:
     return json.loads(child.stdout)
 
 
-@pytest.mark.parametrize("group", ["knowledge_object", "bm25_indexer", "query", "orchestrator"])
+@pytest.mark.parametrize(
+    "group", ["knowledge_object", "bm25_indexer", "query", "orchestrator", "ingest"]
+)
 def test_every_injected_allocation_failure_is_clean(group):
     reports = run_group(group)
     faults = {name: r["faults"] for name, r in reports.items() if r["faults"]}

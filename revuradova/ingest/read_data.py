@@ -1,0 +1,167 @@
+"""Readers of data formats: CSV (one section per row), JSON and YAML (one per container)."""
+
+from __future__ import annotations
+
+import csv
+import io
+import json
+from collections.abc import Iterable
+
+from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
+from revuradova.ingest.read_text import Sections
+
+
+def rows_to_sections(
+    out: Sections,
+    rows: Iterable[list],
+    headings: tuple[str, ...],
+    sheet: str | None = None,
+) -> None:
+    """A header row then data rows, each row one section of "column: value" lines. Row
+    numbers count the data rows from 1 (the header is row 0); blank rows keep their number."""
+    header: list[str] | None = None
+    number = 0
+    for row in rows:
+        cells = ["" if cell is None else str(cell).strip() for cell in row]
+        if header is None:
+            if not any(cells):
+                continue
+            header = [c or f"column {i + 1}" for i, c in enumerate(cells)]
+            continue
+        number += 1
+        if not any(cells):
+            continue
+        names = header + [f"column {i + 1}" for i in range(len(header), len(cells))]
+        lines = [f"{name}: {value}" for name, value in zip(names, cells, strict=False) if value]
+        out.add(headings, "\n".join(lines), "table", sheet=sheet, rows=(number, number + 1))
+
+
+def sniff_delimiter(text: str) -> str:
+    """The delimiter among , ; tab | that splits the first lines most consistently (the
+    standard library's sniffer weighs every character and costs milliseconds a file)."""
+    lines = [line for line in text[:8192].splitlines()[:20] if line.strip()]
+    if len(text) > 8192 and len(lines) > 1:
+        lines = lines[:-1]  # the last line may be cut
+    best, best_score = ",", (0, 0)
+    for delimiter in ",\t;|":
+        counts = [line.count(delimiter) for line in lines]
+        if not counts or max(counts) == 0:
+            continue
+        # The count most lines share, and how many lines share it.
+        lines_with: dict[int, int] = {}
+        for count in counts:
+            lines_with[count] = lines_with.get(count, 0) + 1
+        score = (0, 0)
+        for count, share in lines_with.items():
+            if count > 0 and (share, count) > score:
+                score = (share, count)
+        if score > best_score:
+            best, best_score = delimiter, score
+    return best
+
+
+def read_csv(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+    out = Sections(limits)
+    try:
+        rows = csv.reader(io.StringIO(text, newline=""), delimiter=sniff_delimiter(text))
+        rows_to_sections(out, rows, headings)
+    except csv.Error as error:
+        raise ReadError(f"malformed CSV: {error}") from None
+    return out.done()
+
+
+def read_json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+    try:
+        value = json.loads(text)
+    except RecursionError:
+        raise ReadError("JSON nested too deeply") from None
+    except ValueError as error:
+        raise ReadError(f"malformed JSON: {error}") from None
+    out = Sections(limits)
+    tree_to_sections(out, value, headings, limits)
+    return out.done()
+
+
+def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+    """Safe loading only: tags that construct objects are errors, never run."""
+    try:
+        import yaml
+    except ImportError:
+        raise MissingExtra("yaml", "PyYAML", "yaml") from None
+    loader = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
+    out = Sections(limits)
+    try:
+        documents = list(yaml.load_all(text, Loader=loader))
+    except RecursionError:
+        raise ReadError("YAML nested too deeply") from None
+    except yaml.YAMLError as error:
+        raise ReadError(f"malformed or unsafe YAML: {error}".splitlines()[0]) from None
+    budget = _Budget(limits)
+    for index, document in enumerate(documents):
+        root = f"/{index}" if len(documents) > 1 else ""
+        tree_to_sections(out, document, headings, limits, root, budget)
+    return out.done()
+
+
+class _Budget:
+    """Counts the values a walk visits. YAML aliases make a small file a huge tree (or a
+    cycle): every visit counts, so such a file fails instead of exhausting memory."""
+
+    def __init__(self, limits: Limits) -> None:
+        self.left = limits.max_nodes
+
+    def spend(self, count: int) -> None:
+        self.left -= count
+        if self.left < 0:
+            raise ReadError("too many values (YAML aliases or a huge tree): over the node limit")
+
+
+def _escape(key: str) -> str:
+    return key.replace("~", "~0").replace("/", "~1")
+
+
+def _scalar(value) -> str:
+    if value is None:
+        return "null"
+    if value is True or value is False:
+        return "true" if value else "false"
+    return str(value)
+
+
+def tree_to_sections(
+    out: Sections,
+    value,
+    headings: tuple[str, ...],
+    limits: Limits,
+    pointer: str = "",
+    budget: _Budget | None = None,
+) -> None:
+    """One section per object or array that holds scalars: its "key: value" lines, the keys
+    that lead to it as heading path, and its JSON pointer. Iterative, bounded in depth."""
+    budget = budget or _Budget(limits)
+    stack = [(value, headings, pointer, 0)]
+    while stack:
+        node, path, where, depth = stack.pop()
+        if depth > limits.max_depth:
+            raise ReadError(f"nested deeper than the limit of {limits.max_depth}")
+        if isinstance(node, dict):
+            items = [(str(k), v) for k, v in node.items()]
+        elif isinstance(node, list):
+            items = [(str(i), v) for i, v in enumerate(node)]
+        else:
+            budget.spend(1)
+            out.add(path, _scalar(node), "record", pointer=where or "")
+            continue
+        budget.spend(len(items) + 1)
+        lines = []
+        children = []
+        for key, child in items:
+            if isinstance(child, (dict, list)):
+                label = key if isinstance(node, dict) else f"{path[-1] if path else ''}[{key}]"
+                children.append((child, (*path, label), f"{where}/{_escape(key)}", depth + 1))
+            elif isinstance(node, dict):
+                lines.append(f"{key}: {_scalar(child)}")
+            else:
+                lines.append(_scalar(child))
+        out.add(path, "\n".join(lines), "record", pointer=where or "")
+        stack.extend(reversed(children))

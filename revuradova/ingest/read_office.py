@@ -1,0 +1,152 @@
+"""Readers of binary document formats: PDF (PDFium), Word (python-docx), Excel (calamine)."""
+
+from __future__ import annotations
+
+import io
+
+from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
+from revuradova.ingest.read_data import rows_to_sections
+from revuradova.ingest.read_text import Headings, Sections
+from revuradova.ingest.source import check_archive
+
+
+def read_pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+    """One section per page, under the outline's titles for that page when it has any."""
+    try:
+        import pypdfium2 as pdfium
+    except ImportError:
+        raise MissingExtra("pdf", "pypdfium2", "pdf") from None
+    try:
+        document = pdfium.PdfDocument(data)
+    except pdfium.PdfiumError as error:
+        reason = str(error)
+        if "password" in reason.lower():
+            raise ReadError("encrypted PDF (needs a password)") from None
+        raise ReadError(f"corrupt or unreadable PDF: {reason}") from None
+    try:
+        title = (document.get_metadata_value("Title") or "").strip() or None
+        outline = _outline_by_page(document)
+        out = Sections(limits)
+        for index in range(len(document)):
+            page = document[index]
+            textpage = page.get_textpage()
+            try:
+                text = textpage.get_text_bounded()
+            finally:
+                textpage.close()
+                page.close()
+            text = text.replace("\r\n", "\n").replace("\r", "\n")
+            out.add(outline.get(index, (title,) if title else ()), text, page=index + 1)
+        return out.done(), title
+    except pdfium.PdfiumError as error:
+        raise ReadError(f"corrupt PDF: {error}") from None
+    finally:
+        document.close()
+
+
+def _outline_by_page(document) -> dict[int, tuple[str, ...]]:
+    """The heading path in force on each page, from the PDF's bookmarks."""
+    marks = []
+    headings = Headings()
+    try:
+        for item in document.get_toc(max_depth=8):
+            page, title = _bookmark(item)
+            if page is None:
+                continue
+            headings.push(item.level, (title or "").strip())
+            marks.append((page, headings.path))
+    except MemoryError:
+        raise
+    except Exception:  # noqa: BLE001 - a broken outline only loses headings
+        return {}
+    by_page: dict[int, tuple[str, ...]] = {}
+    marks.sort(key=lambda mark: mark[0])
+    current: tuple[str, ...] = ()
+    position = 0
+    for page in range(len(document)):
+        while position < len(marks) and marks[position][0] <= page:
+            current = marks[position][1]
+            position += 1
+        if current:
+            by_page[page] = current
+    return by_page
+
+
+def _bookmark(item) -> tuple[int | None, str | None]:
+    """A bookmark's page index and title, in pypdfium2 5's API or 4's."""
+    if hasattr(item, "get_dest"):
+        dest = item.get_dest()
+        return (dest.get_index() if dest is not None else None), item.get_title()
+    return item.page_index, item.title
+
+
+def read_docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+    """Heading styles (and Title) start sections; each table row is a "column: value" row."""
+    try:
+        import docx
+        from docx.table import Table
+    except ImportError:
+        raise MissingExtra("docx", "python-docx", "office") from None
+    check_archive(data, limits, "word/document.xml")
+    try:
+        document = docx.Document(io.BytesIO(data))
+    except MemoryError:
+        raise
+    except Exception as error:  # noqa: BLE001 - python-docx raises many kinds on bad input
+        raise ReadError(f"corrupt Word document: {type(error).__name__}: {error}") from None
+    title = (document.core_properties.title or "").strip() or None
+    out = Sections(limits)
+    headings = Headings()
+    pending: list[str] = []
+
+    def flush() -> None:
+        out.add(headings.path, "\n\n".join(pending))
+        pending.clear()
+
+    for block in document.iter_inner_content():
+        if isinstance(block, Table):
+            flush()
+            rows = ([cell.text for cell in row.cells] for row in block.rows)
+            rows_to_sections(out, rows, headings.path)
+            continue
+        text = block.text.strip()
+        if not text:
+            continue
+        level = _heading_level(block.style.name if block.style is not None else "")
+        if level is not None:
+            flush()
+            headings.push(level, text)
+        else:
+            pending.append(text)
+    flush()
+    return out.done(), title
+
+
+def _heading_level(style: str) -> int | None:
+    if style == "Title":
+        return 0
+    if style.startswith("Heading "):
+        number = style[len("Heading ") :]
+        if number.isdigit():
+            return int(number)
+    return None
+
+
+def read_xlsx(data: bytes, limits: Limits) -> tuple[Section, ...]:
+    """Each sheet: its first non-empty row is the header, every other row a section."""
+    try:
+        from python_calamine import CalamineWorkbook
+    except ImportError:
+        raise MissingExtra("xlsx", "python-calamine", "office") from None
+    check_archive(data, limits, "xl/workbook.xml")
+    try:
+        workbook = CalamineWorkbook.from_filelike(io.BytesIO(data))
+        out = Sections(limits)
+        for name in workbook.sheet_names:
+            sheet = workbook.get_sheet_by_name(name)
+            rows_to_sections(out, sheet.iter_rows(), (name,), sheet=name)
+        return out.done()
+    except (ReadError, MemoryError):
+        raise
+    except Exception as error:  # noqa: BLE001 - calamine raises its own kinds on bad input
+        raise ReadError(f"corrupt workbook: {type(error).__name__}: {error}") from None

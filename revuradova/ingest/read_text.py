@@ -1,0 +1,181 @@
+"""Readers of text formats: plain text (local_file), Markdown and HTML."""
+
+from __future__ import annotations
+
+import re
+from dataclasses import replace
+
+from revuradova.ingest.model import Limits, MissingExtra, Position, ReadError, Section, SectionKind
+
+
+class Sections:
+    """Collects a file's sections in order and gives each its character offsets into the
+    file's extracted text (the sections' texts, each followed by a blank line)."""
+
+    def __init__(self, limits: Limits) -> None:
+        self._limits = limits
+        self._items: list[Section] = []
+        self._offset = 0
+
+    def add(
+        self, headings: tuple[str, ...], text: str, kind: SectionKind = "text", **where
+    ) -> None:
+        text = text.strip("\n")
+        if not text.strip():
+            return
+        end = self._offset + len(text)
+        if end > self._limits.max_chars:
+            raise ReadError(f"extracts more than the limit of {self._limits.max_chars} characters")
+        position = Position(start=self._offset, end=end, **where)
+        self._items.append(Section(headings, text, position, kind))
+        self._offset = end + 2
+
+    def done(self) -> tuple[Section, ...]:
+        return tuple(self._items)
+
+
+class Headings:
+    """The heading path: a heading of level n replaces those of level n and deeper."""
+
+    def __init__(self) -> None:
+        self._levels: list[tuple[int, str]] = []
+
+    def push(self, level: int, title: str) -> None:
+        while self._levels and self._levels[-1][0] >= level:
+            self._levels.pop()
+        self._levels.append((level, title))
+
+    @property
+    def path(self) -> tuple[str, ...]:
+        return tuple(title for _, title in self._levels)
+
+
+def read_plain(text: str, limits: Limits, kind: SectionKind = "text") -> tuple[Section, ...]:
+    out = Sections(limits)
+    out.add((), text, kind)
+    return out.done()
+
+
+_SPACES = re.compile(r"[ \t\r\f\v]+")
+
+
+def _tidy(text: str) -> str:
+    lines = (_SPACES.sub(" ", line).strip() for line in text.split("\n"))
+    return re.sub(r"\n{3,}", "\n\n", "\n".join(lines)).strip()
+
+
+def read_markdown(text: str, limits: Limits) -> tuple[Section, ...]:
+    """ATX and setext headings start sections; fenced and indented code are code sections."""
+    try:
+        from markdown_it import MarkdownIt
+    except ImportError:
+        raise MissingExtra("markdown", "markdown-it-py", "markdown") from None
+    try:
+        tokens = MarkdownIt("commonmark").enable("table").parse(text)
+    except RecursionError:
+        raise ReadError("markdown nested too deeply") from None
+    out = Sections(limits)
+    headings = Headings()
+    pending: list[str] = []
+
+    def flush() -> None:
+        out.add(headings.path, "\n\n".join(pending))
+        pending.clear()
+
+    i = 0
+    while i < len(tokens):
+        token = tokens[i]
+        if token.type == "heading_open":
+            flush()
+            title = _inline_text(tokens[i + 1]) if i + 1 < len(tokens) else ""
+            headings.push(int(token.tag[1:]), title.strip())
+            i += 3
+            continue
+        if token.type in ("fence", "code_block"):
+            flush()
+            out.add(headings.path, token.content, "code")
+        elif token.type == "inline":
+            pending.append(_inline_text(token))
+        elif token.type == "html_block":
+            pending.append(_strip_tags(token.content))
+        i += 1
+    flush()
+    return out.done()
+
+
+def _inline_text(token) -> str:
+    parts = []
+    for child in token.children or ():
+        if child.type in ("text", "code_inline", "html_inline"):
+            parts.append(child.content if child.type != "html_inline" else "")
+        elif child.type in ("softbreak", "hardbreak"):
+            parts.append("\n")
+        elif child.type == "image":
+            parts.append(child.content)
+    return "".join(parts)
+
+
+def _strip_tags(html: str) -> str:
+    return re.sub(r"<[^>]*>", " ", html).strip()
+
+
+# Elements whose text is dropped: code that runs, styling, navigation and page furniture.
+_DROPPED = "script, style, noscript, template, nav, svg, iframe, [role=navigation], [hidden]"
+_BLOCKS = frozenset(
+    "p div li ul ol dl dt dd tr table thead tbody section article main aside header footer "
+    "blockquote pre br hr form figure figcaption td th caption details summary address".split()
+)
+_HEADINGS = {f"h{n}": n for n in range(1, 7)}
+
+
+def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+    """The page's title and its sections: h1-h6 start sections, <pre> is code."""
+    try:
+        from selectolax.lexbor import LexborHTMLParser
+    except ImportError:
+        raise MissingExtra("html", "selectolax", "html") from None
+    tree = LexborHTMLParser(text)
+    title_node = tree.css_first("title")
+    title = _tidy(title_node.text()) if title_node is not None else None
+    for node in tree.css(_DROPPED):
+        node.decompose()
+    root = tree.body or tree.root
+    out = Sections(limits)
+    headings = Headings()
+    pending: list[str] = []
+
+    def flush() -> None:
+        out.add(headings.path, _tidy("".join(pending)))
+        pending.clear()
+
+    # Depth-first in document order with an explicit stack: a page nested 100,000 deep
+    # must not exhaust the interpreter's recursion.
+    stack = [(root, False)] if root is not None else []
+    while stack:
+        node, leaving = stack.pop()
+        tag = node.tag
+        if leaving:
+            pending.append("\n")
+            continue
+        if tag == "-text":
+            pending.append(node.text_content or "")
+            continue
+        if tag in _HEADINGS:
+            flush()
+            headings.push(_HEADINGS[tag], _tidy(node.text(deep=True)))
+            continue
+        if tag == "pre":
+            flush()
+            out.add(headings.path, node.text(deep=True), "code")
+            continue
+        if tag in _BLOCKS:
+            pending.append("\n")
+            stack.append((node, True))
+        children = list(node.iter(include_text=True))
+        stack.extend((child, False) for child in reversed(children))
+    flush()
+    sections = out.done()
+    if title:
+        # Text before the first heading has the page's title as its heading path.
+        sections = tuple(replace(s, headings=s.headings or (title,)) for s in sections)
+    return sections, title

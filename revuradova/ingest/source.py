@@ -1,0 +1,142 @@
+"""Bytes of a file under limits, its source type, and text decoding."""
+
+from __future__ import annotations
+
+import codecs
+import gzip
+import io
+import os
+import zipfile
+import zlib
+
+from revuradova.ingest.model import Limits, MissingExtra, ReadError
+
+# Extensions by source type; a name ending in .gz is judged by what precedes it.
+EXTENSIONS: dict[str, str] = {
+    ".pdf": "pdf",
+    ".docx": "docx",
+    ".xlsx": "xlsx",
+    ".xlsm": "xlsx",
+    ".csv": "csv",
+    ".tsv": "csv",
+    ".json": "json",
+    ".yaml": "yaml",
+    ".yml": "yaml",
+    ".md": "markdown",
+    ".markdown": "markdown",
+    ".html": "html",
+    ".htm": "html",
+    ".xhtml": "html",
+}
+# Plain-text files read as code: their sections are code, their default knowledge type too.
+CODE_EXTENSIONS = frozenset(
+    ".py .pyi .c .h .cc .cpp .hpp .cxx .java .js .mjs .ts .tsx .go .rs .rb .php .sh .bash .zsh"
+    " .sql .swift .kt .scala .cs .pl .lua .r .m .toml .ini .cfg .cmake .mk".split()
+)
+# An office archive's members' total uncompressed size is bounded by Limits.max_bytes, their
+# number by this.
+MAX_ARCHIVE_MEMBERS = 10_000
+
+
+def split_gz(name: str) -> tuple[str, bool]:
+    """The name without a trailing .gz, and whether it had one."""
+    if name.lower().endswith(".gz"):
+        return name[:-3], True
+    return name, False
+
+
+def type_from_name(name: str) -> str:
+    """The source type an extension names; local_file for anything else."""
+    base, _ = split_gz(name)
+    return EXTENSIONS.get(os.path.splitext(base)[1].lower(), "local_file")
+
+
+def is_code_name(name: str) -> bool:
+    base, _ = split_gz(name)
+    lower = os.path.basename(base).lower()
+    return os.path.splitext(lower)[1] in CODE_EXTENSIONS or lower in ("makefile", "dockerfile")
+
+
+def read_bytes_limited(path: str | bytes, limits: Limits) -> bytes:
+    """The file's bytes (decompressed for .gz), at most limits.max_bytes of them."""
+    with open(path, "rb") as stream:
+        size = os.fstat(stream.fileno()).st_size
+        if size > limits.max_bytes:
+            raise ReadError(f"file is {size} bytes, over the limit of {limits.max_bytes}")
+        data = stream.read(limits.max_bytes + 1)
+    if len(data) > limits.max_bytes:
+        raise ReadError(f"file grew past the limit of {limits.max_bytes} bytes while read")
+    return data
+
+
+def gunzip_limited(data: bytes, limits: Limits) -> bytes:
+    try:
+        with gzip.GzipFile(fileobj=io.BytesIO(data)) as stream:
+            out = stream.read(limits.max_bytes + 1)
+    except (OSError, EOFError, zlib.error) as error:
+        raise ReadError(f"not a readable gzip file: {error}") from None
+    if len(out) > limits.max_bytes:
+        raise ReadError(f"decompresses to more than the limit of {limits.max_bytes} bytes")
+    return out
+
+
+def confirm_type(source_type: str, data: bytes) -> None:
+    """Fails when the content contradicts the type the name gave."""
+    if source_type == "pdf":
+        if b"%PDF-" not in data[:1024]:
+            raise ReadError("named .pdf but is not a PDF (no %PDF- header)")
+    elif source_type in ("docx", "xlsx"):
+        if not data.startswith(b"PK\x03\x04"):
+            raise ReadError(f"named .{source_type} but is not a zip archive")
+    elif looks_binary(data):
+        raise ReadError(f"named as {source_type} text but holds binary data")
+
+
+def looks_binary(data: bytes) -> bool:
+    """NUL bytes in the first 8 KiB, the mark of a binary file (UTF-16 text aside)."""
+    head = data[:8192]
+    if head.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        return False
+    return b"\x00" in head
+
+
+def check_archive(data: bytes, limits: Limits, required: str) -> None:
+    """Bounds an office file's zip before any parser inflates it (zip bombs)."""
+    try:
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            members = archive.infolist()
+            names = {m.filename for m in members}
+    except (zipfile.BadZipFile, OSError, ValueError) as error:
+        raise ReadError(f"corrupt or truncated archive: {error}") from None
+    if "EncryptedPackage" in names or any(m.flag_bits & 0x1 for m in members):
+        raise ReadError("encrypted archive")
+    if len(members) > MAX_ARCHIVE_MEMBERS:
+        raise ReadError(f"archive has {len(members)} members, over {MAX_ARCHIVE_MEMBERS}")
+    total = sum(m.file_size for m in members)
+    if total > limits.max_bytes:
+        raise ReadError(f"archive inflates to {total} bytes, over the limit of {limits.max_bytes}")
+    if required not in names:
+        raise ReadError(f"archive has no {required}: not this kind of office file")
+
+
+def decode_text(data: bytes) -> str:
+    """UTF-8 (with or without a byte-order mark) first, then the detected encoding."""
+    if data.startswith(codecs.BOM_UTF8):
+        data = data[3:]
+    elif data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        try:
+            return data.decode("utf-16")
+        except UnicodeDecodeError:
+            raise ReadError("invalid UTF-16 text") from None
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        pass
+    try:
+        import charset_normalizer
+    except ImportError:
+        raise MissingExtra("text that is not UTF-8", "charset-normalizer", "text") from None
+    match = charset_normalizer.from_bytes(data).best()
+    if match is None:
+        raise ReadError("not text in any encoding that could be detected")
+    return str(match)
