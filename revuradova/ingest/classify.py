@@ -27,23 +27,22 @@ _HOWTO_HEADING = re.compile(
     re.IGNORECASE,
 )
 _STEP_LINE = re.compile(r"^\s*(\d+[.)]|step \d+)\s+\S", re.IGNORECASE | re.MULTILINE)
-_IMPERATIVE = re.compile(
-    r"^\s*(?:[-*]\s+)?(run|open|click|select|install|create|type|enter|go to|navigate|add|"
-    r"set|copy|download|submit|choose|press|restart|edit|remove|use)\b",
-    re.IGNORECASE | re.MULTILINE,
+_IMPERATIVES = frozenset(
+    "run open click select install create type enter go navigate add set copy download "
+    "submit choose press restart edit remove use".split()
 )
+_LEADING_WORD = re.compile(r"\s*(?:[-*]\s+)?([A-Za-z]+)")
 
 _POLICY_HEADING = re.compile(
     r"\b(polic(y|ies)|compliance|code of conduct|terms|licen[cs]e|security|privacy|"
     r"governance|regulation|rules)\b",
     re.IGNORECASE,
 )
-_POLICY_WORDS = re.compile(
-    r"\b(must( not)?|shall( not)?|is (strictly )?prohibited|are (strictly )?prohibited|"
-    r"required to|is required|are required|not permitted|compliance|compliant|policy|"
-    r"obligations?|violations?|warrant(y|ies)|liab(le|ility))\b",
-    re.IGNORECASE,
+_POLICY_WORDS = frozenset(
+    "must shall prohibited required permitted compliance compliant policy policies "
+    "obligation obligations violation violations warranty warranties liable liability".split()
 )
+_WORDS = re.compile(r"[a-z]+")
 
 _DEFINITION_HEADING = re.compile(
     r"\b(glossary|definitions?|terminology|terms|what is|what are|concepts?|overview of terms)\b",
@@ -53,7 +52,7 @@ _DEFINITION_OPENING = re.compile(
     r"^\s*(an?|the)?\s*[\w\- ]{1,40}?\s+(is|are|refers to|means|denotes)\s+(an?|the|any)\b",
     re.IGNORECASE,
 )
-_DEFINITION_LINE = re.compile(r"^\s*[\w][\w\- ]{0,40}\s*(:|—| - )\s+\S", re.MULTILINE)
+_DEFINITION_LINE = re.compile(r"\s*\w[\w\- ]{0,40}\s*(:|—| - )\s+\S")
 
 
 def default_knowledge_type(passage: Passage) -> str:
@@ -67,14 +66,20 @@ def default_knowledge_type(passage: Passage) -> str:
         return "discussion"
     heading = passage.headings[-1] if passage.headings else ""
     body = passage.body
-    lines = max(1, body.count("\n") + 1)
-    steps = len(_STEP_LINE.findall(body)) + len(_IMPERATIVE.findall(body))
+    # Per-line and per-word tests: one pass each, no regex scanning every position.
+    body_lines = body.split("\n")
+    lines = len(body_lines)
+    steps = len(_STEP_LINE.findall(body)) + sum(
+        1
+        for line in body_lines
+        if (m := _LEADING_WORD.match(line)) and m.group(1).lower() in _IMPERATIVES
+    )
     if _HOWTO_HEADING.search(heading) and (steps or len(body) < 2000):
         return "procedure"
     if steps >= 3 and steps * 3 >= lines:
         return "procedure"
     words = max(1, len(body.split()))
-    policy_hits = len(_POLICY_WORDS.findall(body))
+    policy_hits = sum(1 for word in _WORDS.findall(body.lower()) if word in _POLICY_WORDS)
     if _POLICY_HEADING.search(heading) and policy_hits:
         return "policy"
     if policy_hits >= 3 and policy_hits * 40 >= words:
@@ -83,7 +88,7 @@ def default_knowledge_type(passage: Passage) -> str:
         return "definition"
     if words <= 120 and _DEFINITION_OPENING.match(body):
         return "definition"
-    definition_lines = len(_DEFINITION_LINE.findall(body))
+    definition_lines = sum(1 for line in body_lines if _DEFINITION_LINE.match(line))
     if definition_lines >= 3 and definition_lines * 2 >= lines:
         return "definition"
     return "reference"
