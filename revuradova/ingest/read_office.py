@@ -6,7 +6,7 @@ import io
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_data import rows_to_sections
-from revuradova.ingest.read_text import Headings, Sections
+from revuradova.ingest.read_text import Headings, Outline, Sections
 from revuradova.ingest.source import check_archive
 
 
@@ -95,31 +95,22 @@ def read_docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | N
     except Exception as error:  # noqa: BLE001 - python-docx raises many kinds on bad input
         raise ReadError(f"corrupt Word document: {type(error).__name__}: {error}") from None
     title = (document.core_properties.title or "").strip() or None
-    out = Sections(limits)
-    headings = Headings()
-    pending: list[str] = []
-
-    def flush() -> None:
-        out.add(headings.path, "\n\n".join(pending))
-        pending.clear()
-
+    outline = Outline(limits)
     for block in document.iter_inner_content():
         if isinstance(block, Table):
-            flush()
+            outline.close()
             rows = ([cell.text for cell in row.cells] for row in block.rows)
-            rows_to_sections(out, rows, headings.path)
+            rows_to_sections(outline.sections, rows, outline.headings.path)
             continue
         text = block.text.strip()
         if not text:
             continue
         level = _heading_level(block.style.name if block.style is not None else "")
         if level is not None:
-            flush()
-            headings.push(level, text)
+            outline.heading(level, text)
         else:
-            pending.append(text)
-    flush()
-    return out.done(), title
+            outline.paragraph(text)
+    return outline.done(), title
 
 
 def _heading_level(style: str) -> int | None:

@@ -50,6 +50,37 @@ class Headings:
         return tuple(title for _, title in self._levels)
 
 
+class Outline:
+    """Paragraphs gathered under the heading path in force: a heading, a code block or the
+    end closes the paragraphs gathered so far into one section."""
+
+    def __init__(self, limits: Limits, join=lambda parts: "\n\n".join(parts)) -> None:
+        self.sections = Sections(limits)
+        self.headings = Headings()
+        self._join = join
+        self._pending: list[str] = []
+
+    def close(self) -> None:
+        """Ends the paragraphs gathered so far as one section."""
+        self.sections.add(self.headings.path, self._join(self._pending))
+        self._pending.clear()
+
+    def heading(self, level: int, title: str) -> None:
+        self.close()
+        self.headings.push(level, title)
+
+    def paragraph(self, text: str) -> None:
+        self._pending.append(text)
+
+    def block(self, text: str, kind: SectionKind) -> None:
+        self.close()
+        self.sections.add(self.headings.path, text, kind)
+
+    def done(self) -> tuple[Section, ...]:
+        self.close()
+        return self.sections.done()
+
+
 def read_plain(text: str, limits: Limits, kind: SectionKind = "text") -> tuple[Section, ...]:
     out = Sections(limits)
     out.add((), text, kind)
@@ -74,33 +105,23 @@ def read_markdown(text: str, limits: Limits) -> tuple[Section, ...]:
         tokens = MarkdownIt("commonmark").enable("table").parse(text)
     except RecursionError:
         raise ReadError("markdown nested too deeply") from None
-    out = Sections(limits)
-    headings = Headings()
-    pending: list[str] = []
-
-    def flush() -> None:
-        out.add(headings.path, "\n\n".join(pending))
-        pending.clear()
-
+    outline = Outline(limits)
     i = 0
     while i < len(tokens):
         token = tokens[i]
         if token.type == "heading_open":
-            flush()
             title = _inline_text(tokens[i + 1]) if i + 1 < len(tokens) else ""
-            headings.push(int(token.tag[1:]), title.strip())
+            outline.heading(int(token.tag[1:]), title.strip())
             i += 3
             continue
         if token.type in ("fence", "code_block"):
-            flush()
-            out.add(headings.path, token.content, "code")
+            outline.block(token.content, "code")
         elif token.type == "inline":
-            pending.append(_inline_text(token))
+            outline.paragraph(_inline_text(token))
         elif token.type == "html_block":
-            pending.append(_strip_tags(token.content))
+            outline.paragraph(_strip_tags(token.content))
         i += 1
-    flush()
-    return out.done()
+    return outline.done()
 
 
 def _inline_text(token) -> str:
@@ -140,14 +161,7 @@ def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | Non
     for node in tree.css(_DROPPED):
         node.decompose()
     root = tree.body or tree.root
-    out = Sections(limits)
-    headings = Headings()
-    pending: list[str] = []
-
-    def flush() -> None:
-        out.add(headings.path, _tidy("".join(pending)))
-        pending.clear()
-
+    outline = Outline(limits, join=lambda parts: _tidy("".join(parts)))
     # Depth-first in document order with an explicit stack: a page nested 100,000 deep
     # must not exhaust the interpreter's recursion.
     stack = [(root, False)] if root is not None else []
@@ -155,26 +169,23 @@ def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | Non
         node, leaving = stack.pop()
         tag = node.tag
         if leaving:
-            pending.append("\n")
+            outline.paragraph("\n")
             continue
         if tag == "-text":
-            pending.append(node.text_content or "")
+            outline.paragraph(node.text_content or "")
             continue
         if tag in _HEADINGS:
-            flush()
-            headings.push(_HEADINGS[tag], _tidy(node.text(deep=True)))
+            outline.heading(_HEADINGS[tag], _tidy(node.text(deep=True)))
             continue
         if tag == "pre":
-            flush()
-            out.add(headings.path, node.text(deep=True), "code")
+            outline.block(node.text(deep=True), "code")
             continue
         if tag in _BLOCKS:
-            pending.append("\n")
+            outline.paragraph("\n")
             stack.append((node, True))
         children = list(node.iter(include_text=True))
         stack.extend((child, False) for child in reversed(children))
-    flush()
-    sections = out.done()
+    sections = outline.done()
     if title:
         # Text before the first heading has the page's title as its heading path.
         sections = tuple(replace(s, headings=s.headings or (title,)) for s in sections)
