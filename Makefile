@@ -156,6 +156,7 @@ bench: install
 	$(VPY) benchmarks/goals.py $(GOALS_ARGS)
 	$(VPY) benchmarks/run.py $(BENCH_ARGS)
 	$(VPY) -P benchmarks/ingest.py
+	$(VPY) -P benchmarks/classifier.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info

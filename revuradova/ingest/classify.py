@@ -1,9 +1,12 @@
 """The default knowledge type of a passage, from its kind, its file's name and its wording.
 
 In order: table rows and records are `data`; code files and code blocks `code`; changelogs,
-news, mail and minutes `discussion`; then, by the passage's own words, `procedure` (how-to
-headings, numbered steps, instructions), `policy` (policy and compliance wording),
-`definition` (glossaries, "X is a ..." openings, definition lists); `reference` otherwise.
+news, mail and minutes `discussion`; then, by the passage's own words: `procedure` (how-to
+headings, shell blocks, numbered steps, instructions), `code` (fenced or code-shaped lines),
+`discussion` (change notes: "[component] Fixed ...", version lines, issue numbers),
+`definition` ('"Term" shall mean'), `policy` (policy, compliance and licence wording),
+`data` or `definition` (lines of "field: value", short values or long), `definition`
+(glossary headings, "X is a ..." openings); `reference` otherwise.
 """
 
 from __future__ import annotations
@@ -55,6 +58,29 @@ _DEFINITION_OPENING = re.compile(
 _DEFINITION_LINE = re.compile(r"\s*\w[\w\- ]{0,40}\s*(:|—| - )\s+\S")
 
 
+_CODE_FENCE = re.compile(r"^\s*(```|~~~)\s*([\w+-]*)\s*$", re.MULTILINE)
+_SHELL_FENCES = frozenset({"sh", "bash", "shell", "console", "zsh", "powershell", "bat", "cmd"})
+_CODE_LINE = re.compile(
+    r"\s*(>>> |def \w+\(|class \w+[(:]|import \w|from [\w.]+ import |return\b|"
+    r"if __name__|#include\b)"
+)
+_CHANGE_WORDS = frozenset(
+    "fixed fix fixes added add removed remove changed deprecated dropped bumped regression "
+    "regressions released breaking renamed improved".split()
+)
+_ISSUE_REFERENCE = re.compile(r"(#\d{2,}|\bgh-\d+|\bpr ?#?\d+)", re.IGNORECASE)
+_CHANGE_LINE = re.compile(r"\s*([-*]\s+)?(\[[\w.\-/| ]+\]|#{2,4} (added|fixed|changed|removed))")
+_VERSION_LINE = re.compile(r"^\s*v?\d+\.\d+(\.\d+)*\s*(\(|-|—|released|$)", re.MULTILINE)
+_LICENCE_WORDS = frozenset(
+    "copyright license licence licensed licensee licensor licenses permission warranty "
+    "warranties liability liable infringement redistribution redistributions conditions "
+    "notice patent patents indemnity indemnification rights granted grant grants terms "
+    "merchantability damages".split()
+)
+_QUOTED_TERM = re.compile(r'["“][^"”]{1,60}["”]\s+(shall mean|means|refers to|is defined as)\b')
+_FIELD_LINE = re.compile(r"\s*\w[\w.\- ]{0,30}:\s+(\S.*)$")
+
+
 def default_knowledge_type(passage: Passage) -> str:
     if passage.kind in ("table", "record"):
         return "data"
@@ -67,28 +93,49 @@ def default_knowledge_type(passage: Passage) -> str:
     heading = passage.headings[-1] if passage.headings else ""
     body = passage.body
     # Per-line and per-word tests: one pass each, no regex scanning every position.
-    body_lines = body.split("\n")
-    lines = len(body_lines)
+    body_lines = [line for line in body.split("\n") if line.strip()]
+    lines = max(1, len(body_lines))
+    words_lower = _WORDS.findall(body.lower())
+    words = max(1, len(words_lower))
+    fences = _CODE_FENCE.findall(body)
+    code_lines = sum(1 for line in body_lines if _CODE_LINE.match(line))
     steps = len(_STEP_LINE.findall(body)) + sum(
         1
         for line in body_lines
         if (m := _LEADING_WORD.match(line)) and m.group(1).lower() in _IMPERATIVES
     )
+    fields = [m.group(1) for line in body_lines if (m := _FIELD_LINE.match(line))]
+    if len(fields) >= 3 and len(fields) * 2 >= lines:
+        # Short values are a record's fields; long ones explain terms.
+        short = sum(1 for value in fields if len(value) < 60)
+        return "data" if short * 2 >= len(fields) else "definition"
     if _HOWTO_HEADING.search(heading) and (steps or len(body) < 2000):
         return "procedure"
-    if steps >= 3 and steps * 3 >= lines:
+    if any(language.lower() in _SHELL_FENCES for _, language in fences):
         return "procedure"
-    words = max(1, len(body.split()))
-    policy_hits = sum(1 for word in _WORDS.findall(body.lower()) if word in _POLICY_WORDS)
+    if steps >= 2 and steps * 3 >= lines:
+        return "procedure"
+    if fences or (code_lines >= 2 and code_lines * 3 >= lines):
+        return "code"
+    change_words = sum(1 for word in words_lower if word in _CHANGE_WORDS)
+    change_lines = sum(1 for line in body_lines if _CHANGE_LINE.match(line))
+    references = len(_ISSUE_REFERENCE.findall(body))
+    if change_lines >= 2 or _VERSION_LINE.search(body) and change_words:
+        return "discussion"
+    if references >= 2 and change_words >= 2:
+        return "discussion"
+    if _QUOTED_TERM.search(body):
+        return "definition"
+    policy_hits = sum(1 for word in words_lower if word in _POLICY_WORDS)
+    licence_hits = sum(1 for word in words_lower if word in _LICENCE_WORDS)
     if _POLICY_HEADING.search(heading) and policy_hits:
         return "policy"
     if policy_hits >= 3 and policy_hits * 40 >= words:
         return "policy"
+    if licence_hits + policy_hits >= 3 and (licence_hits + policy_hits) * 25 >= words:
+        return "policy"
     if _DEFINITION_HEADING.search(heading):
         return "definition"
     if words <= 120 and _DEFINITION_OPENING.match(body):
-        return "definition"
-    definition_lines = sum(1 for line in body_lines if _DEFINITION_LINE.match(line))
-    if definition_lines >= 3 and definition_lines * 2 >= lines:
         return "definition"
     return "reference"
