@@ -34,8 +34,8 @@ def main() -> None:
     print("| judged | passages | classified so | otherwise |")
     print("|---|---|---|---|")
     for label in sorted({label for label, _ in confusion}):
-        total = sum(n for (l, _), n in confusion.items() if l == label)
-        wrong = {g: n for (l, g), n in confusion.items() if l == label and g != label}
+        total = sum(n for (judged, _), n in confusion.items() if judged == label)
+        wrong = {g: n for (j, g), n in confusion.items() if j == label and g != label}
         others = ", ".join(f"{g} {n}" for g, n in sorted(wrong.items())) or "-"
         print(f"| {label} | {total} | {confusion[label, label]} | {others} |")
 
