@@ -1,0 +1,193 @@
+"""The knowledge base: hits with snippets, persistence, refresh, removal, filters, errors."""
+
+import os
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+
+import pytest
+
+from revuradova.kb import ClosedError, KnowledgeBase, SchemaError, Where
+
+
+@pytest.fixture
+def folder(tmp_path):
+    docs = tmp_path / "docs"
+    files = {
+        "finance/expenses.md": "# Expenses\n\n## How to submit\n\n1. Open the expenses app.\n"
+        "2. Attach receipts and submit the report.\n",
+        "finance/travel.md": "# Travel policy\n\nBookings must be approved. Travel is "
+        "compliant when booked through the portal.\n",
+        "hr/glossary.md": "# Glossary\n\nChurn rate is the share of customers who leave.\n",
+        "hr/notes.txt": "The expenses team meets on Mondays to review receipts.\n",
+    }
+    for name, text in files.items():
+        (docs / name).parent.mkdir(parents=True, exist_ok=True)
+        (docs / name).write_text(text)
+    return docs
+
+
+def test_hits_carry_what_a_user_shows(folder):
+    kb = KnowledgeBase()
+    change = kb.add(folder)
+    assert change.files_read == 4 and change.skipped == []
+    (hit,) = kb.search("receipts report", 1)
+    assert hit.key == f"{folder}/finance/expenses.md#0"
+    assert (hit.source_type, hit.knowledge_type, hit.domain) == ("markdown", "procedure", "finance")
+    assert hit.headings == ("Expenses", "How to submit")
+    assert hit.score > 0 and hit.object_id.startswith("ko_")
+    assert "«receipts»" in hit.snippet.text and "«report»" in hit.snippet.text
+    for start, end in hit.snippet.spans:
+        assert hit.snippet.plain[start:end].lower() in {"receipts", "report"}
+
+
+def test_filters_are_exact(tmp_path):
+    docs = tmp_path / "d"
+    for i in range(300):
+        (docs / ("a" if i % 50 else "b")).mkdir(parents=True, exist_ok=True)
+        (docs / ("a" if i % 50 else "b") / f"{i}.txt").write_text(f"alpha document {i}")
+    kb = KnowledgeBase()
+    kb.add(docs)
+    # The 6 passages of domain b rank anywhere among 300 equal hits: all must come back.
+    hits = kb.search("alpha", 10, where=Where(domain="b"))
+    assert len(hits) == 6 and {h.domain for h in hits} == {"b"}
+    assert len(kb.search("alpha", 10, where=Where(path="*/b/1?0.txt"))) == 2
+
+
+def test_ask_orders_by_intent_and_never_comes_back_empty(folder):
+    kb = KnowledgeBase()
+    kb.add(folder)
+    answer = kb.ask("How do I submit the expenses report?", 2)
+    assert answer.hits[0].key.endswith("expenses.md#0")
+    assert answer.intent == "ProcedureGuidance"
+    assert answer.summary.startswith("Query: 'How do I submit the expenses report?'")
+    assert len(answer.hits) == 2 and answer.how in ("intent", "intent+bm25")
+    # No passage is a definition of receipts: BM25 fills in.
+    other = kb.ask("What is receipts?", 3)
+    assert other.hits and other.how in ("bm25", "intent+bm25")
+    assert kb.ask("zzzz unknown words", 3).how == "none"
+
+
+def test_persisted_refreshed_and_removed(folder, tmp_path):
+    path = tmp_path / "kb.sqlite"
+    with KnowledgeBase.open(path) as kb:
+        kb.add(folder, domain={"*/hr/*": "people"})
+        keys = sorted(h.key for h in kb.search("receipts expenses", 10))
+    with KnowledgeBase.open(path) as kb:
+        assert sorted(h.key for h in kb.search("receipts expenses", 10)) == keys
+        assert {h.domain for h in kb.search("receipts", 10)} == {"finance", "people"}
+        # Unchanged files are not read again.
+        assert kb.refresh().files_read == 0
+        (folder / "hr/notes.txt").write_text("Receipts are now reviewed on Fridays.\n")
+        (folder / "finance/travel.md").unlink()
+        os.utime(folder / "hr/glossary.md", ns=(1, 1))  # touched, same content
+        change = kb.refresh()
+        assert (change.files_read, change.files_removed, change.files_unchanged) == (1, 1, 2)
+        assert kb.search("Fridays", 1)[0].domain == "people"
+        assert kb.search("portal", 5) == []
+        kb.remove(folder / "hr")
+        assert {h.path.split("/")[-2] for h in kb.search("receipts expenses", 10)} == {"finance"}
+        with pytest.raises(FileNotFoundError):
+            kb.remove(folder / "nothing-here")
+
+
+def test_errors_a_user_can_act_on(folder, tmp_path):
+    kb = KnowledgeBase()
+    with pytest.raises(FileNotFoundError, match="no such file or folder"):
+        kb.add(tmp_path / "missing")
+    with pytest.raises(ValueError, match="unknown knowledge type 'Procedure'; accepted:"):
+        kb.add(folder, knowledge_type="Procedure")
+    assert len(kb) == 0  # the failed add left nothing behind
+    kb.close()
+    with pytest.raises(ClosedError):
+        kb.search("x")
+    newer = tmp_path / "newer.sqlite"
+    KnowledgeBase.open(newer).close()
+    with sqlite3.connect(newer) as db:
+        db.execute("UPDATE meta SET value = '99' WHERE name = 'schema'")
+    with pytest.raises(SchemaError, match="newer revuradova"):
+        KnowledgeBase.open(newer)
+    other = tmp_path / "other.sqlite"
+    with sqlite3.connect(other) as db:
+        db.execute("CREATE TABLE t (x)")
+    with pytest.raises(SchemaError, match="not a knowledge base"):
+        KnowledgeBase.open(other)
+
+
+WRITER = """
+import sys
+from revuradova.kb import KnowledgeBase
+kb = KnowledgeBase.open(sys.argv[1])
+print("adding", flush=True)
+kb.add(sys.argv[2])
+print("done", flush=True)
+"""
+
+
+def test_a_killed_writer_leaves_the_previous_state(folder, tmp_path):
+    path = tmp_path / "kb.sqlite"
+    with KnowledgeBase.open(path) as kb:
+        kb.add(folder)
+        before = sorted(h.key for h in kb.search("receipts", 10))
+    big = tmp_path / "big"
+    big.mkdir()
+    for i in range(3000):
+        (big / f"{i}.txt").write_text(f"receipts page {i} " * 50)
+    child = subprocess.Popen(
+        [sys.executable, "-P", "-c", WRITER, str(path), str(big)], stdout=subprocess.PIPE, text=True
+    )
+    assert child.stdout.readline().strip() == "adding"
+    time.sleep(0.5)
+    child.send_signal(signal.SIGKILL)
+    assert child.wait() == -signal.SIGKILL  # killed inside the add, not after it
+    with KnowledgeBase.open(path) as kb:
+        assert sorted(h.key for h in kb.search("receipts", 10)) == before
+
+
+def test_reads_from_threads_while_writing(folder):
+    from concurrent.futures import ThreadPoolExecutor
+
+    kb = KnowledgeBase()
+    kb.add(folder)
+
+    def read(i):
+        return [h.key for h in kb.search("receipts", 3)] and kb.ask("How do I submit?", 2).how
+
+    with ThreadPoolExecutor(4) as pool:
+        results = pool.map(read, range(200))
+        for _ in range(5):
+            (folder / "hr/notes.txt").write_text(f"receipts {time.time()}\n")
+            kb.refresh()
+        assert all(results)
+
+
+def test_memory_error_inside_add_leaves_the_base_as_it_was(folder, monkeypatch):
+    kb = KnowledgeBase()
+    kb.add(folder / "finance")
+    before = [h.key for h in kb.search("receipts travel", 10)]
+    from revuradova.kb import base
+
+    def failing(*args, **kwargs):
+        raise MemoryError
+
+    monkeypatch.setattr(base, "PyBM25Indexer", failing)
+    with pytest.raises(MemoryError):
+        kb.add(folder / "hr")
+    monkeypatch.undo()
+    assert [h.key for h in kb.search("receipts travel", 10)] == before
+    assert len(kb) == 2
+    kb.refresh()  # the store was rolled back too: nothing of hr/ is there to refresh
+    assert {h.path.split("/")[-2] for h in kb.search("receipts", 10)} == {"finance"}
+
+
+def test_the_demo_answers_from_every_file_type():
+    demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "knowledge_base.py")
+    run = subprocess.run([sys.executable, "-P", demo], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert "read 13 files into 15 passages" in run.stdout and "skipped" not in run.stdout
+    assert run.stdout.count("| Filtered: ") == 4
+    for name in ("submit-expense-report.md#0", "travel-policy-2026.pdf#0", "churn.html#0",
+                 "service-catalog.yaml#0", "budget-2027.xlsx#0"):  # fmt: skip
+        assert name in run.stdout
