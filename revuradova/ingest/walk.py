@@ -116,7 +116,7 @@ def _on_alarm(signum, frame):
 
 
 def extract(
-    path: str, shown: str, limits: Limits, max_words: int
+    path: str, shown: str, limits: Limits, max_words: int, key_path: str | None = None
 ) -> tuple[str, list[Passage]] | str:
     """Reads one file into its source type and passages (default types and domain), or the
     reason it was skipped. A pure function of the file, run in worker processes; a file that
@@ -132,8 +132,11 @@ def extract(
         after = os.stat(path)
         if (before.st_size, before.st_mtime_ns) != (after.st_size, after.st_mtime_ns):
             return "changed while being read"
+        # The default domain is the first folder under the root walked; keys name the file
+        # by `key_path` when given, else by its path under the root.
         top = shown.split("/", 1)[0] if "/" in shown else "general"
-        return document.source_type, list(document_passages(document, shown, top, max_words))
+        passages = document_passages(document, key_path or shown, top, max_words)
+        return document.source_type, list(passages)
     except _Timeout:
         return f"took longer than the limit of {limits.seconds} s"
     except ReadError as error:
