@@ -200,7 +200,8 @@ class KnowledgeBase:
         asked for more until `limit` accepted hits are found or it has no more)."""
         with self._lock:
             self._check_open()
-            return [self._hit(i, s, query) for i, s in self._ranked(query, limit, where)]
+            terms = query_terms(query)
+            return [self._hit(i, s, terms) for i, s in self._ranked(query, limit, where)]
 
     def search_many(self, queries: Sequence[str], limit: int = 10, where: Where | None = None):
         return [self.search(query, limit, where) for query in queries]
@@ -225,7 +226,8 @@ class KnowledgeBase:
             chosen = (first + [(i, s) for i, s in ranked if i not in kept])[:limit]
             intent_hits = min(len(first), limit)
             how = "intent" if intent_hits >= limit else ("intent+bm25" if intent_hits else "bm25")
-            hits = [self._hit(i, score, question) for i, score in chosen]
+            terms = query_terms(question)
+            hits = [self._hit(i, score, terms) for i, score in chosen]
             return Answer(hits, how, _intent(question), summary)
 
     # --- inside --------------------------------------------------------------------------
@@ -353,11 +355,11 @@ class KnowledgeBase:
                 return kept[:limit]
             fetch *= 4
 
-    def _hit(self, object_id: str, score: float | None, query: str) -> Hit:
+    def _hit(self, object_id: str, score: float | None, terms) -> Hit:
         p = self._passages[object_id]
         return Hit(
             p.key, p.path, p.source_type, p.knowledge_type, p.domain, p.headings, p.position,
-            score, make_snippet(p.body, query_terms(query)), object_id,
+            score, make_snippet(p.body, terms), object_id,
         )  # fmt: skip
 
 

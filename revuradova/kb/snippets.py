@@ -18,19 +18,26 @@ class Snippet:
     spans: tuple[tuple[int, int], ...]
 
 
-def query_terms(query: str) -> frozenset[str]:
-    """The query's index terms, by the index's own tokenizer rules (lower-cased, split at
-    every character that is neither alphabetic nor numeric, at least 3 bytes)."""
-    return frozenset(
-        word.lower() for word in _TOKEN.findall(query) if len(word.lower().encode()) >= 3
+def query_terms(query: str) -> re.Pattern | None:
+    """A pattern matching the query's index terms as whole words, case-insensitively (the
+    index's own rules: split at every character neither alphabetic nor numeric, pieces of
+    at least 3 bytes), or None for a query without terms."""
+    terms = sorted(
+        {word.lower() for word in _TOKEN.findall(query) if len(word.lower().encode()) >= 3},
+        key=len,
+        reverse=True,
     )
+    if not terms:
+        return None
+    alternatives = "|".join(re.escape(term) for term in terms)
+    return re.compile(rf"(?<![^\W_])(?:{alternatives})(?![^\W_])", re.IGNORECASE)
 
 
-def make_snippet(text: str, terms: frozenset[str], width: int = 240) -> Snippet:
+def make_snippet(text: str, terms: re.Pattern | None, width: int = 240) -> Snippet:
     # One line for display: every white-space character becomes a space (same length, so
     # offsets hold).
     text = re.sub(r"\s", " ", text)
-    matches = [(m.start(), m.end()) for m in _TOKEN.finditer(text) if m.group().lower() in terms]
+    matches = [m.span() for m in terms.finditer(text)] if terms is not None else []
     if not matches:
         plain = text[:width]
         return Snippet(plain + ("…" if len(text) > width else ""), plain, ())

@@ -191,3 +191,14 @@ def test_the_demo_answers_from_every_file_type():
     for name in ("submit-expense-report.md#0", "travel-policy-2026.pdf#0", "churn.html#0",
                  "service-catalog.yaml#0", "budget-2027.xlsx#0"):  # fmt: skip
         assert name in run.stdout
+
+
+def test_snippet_marks_whole_words_in_the_densest_window():
+    from revuradova.kb.snippets import make_snippet, query_terms
+
+    text = "Tlingit speakers. " + "filler words here. " * 30 + "Use git to clone; git pull updates."
+    snippet = make_snippet(text, query_terms("git clone"), width=60)
+    assert "Tlingit" not in snippet.text and snippet.text.startswith("…")
+    assert snippet.text.count("«git»") == 2 and "«clone»" in snippet.text
+    assert [snippet.plain[a:b] for a, b in snippet.spans] == ["git", "clone", "git"]
+    assert make_snippet("short text", query_terms("a b")).text == "short text"

@@ -1,0 +1,94 @@
+"""The knowledge base's speed: add, open, refresh, search and ask at scale.
+
+    python benchmarks/kb.py [--passages N] [--files F]
+
+A folder of F text files holding N passages in all, written from the standard library's
+docstrings; then: add (read, store, index), open of the stored base (index rebuilt from
+SQLite), refresh of the unchanged folder (fingerprints only), search and ask p50/p99 over
+300 queries drawn from the passages' own words, and resident memory per passage.
+Writes results/kb.json and results/kb.md.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import random
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from corpora import stdlib_docstrings  # noqa: E402
+from measure import current_rss_bytes, percentile  # noqa: E402
+
+from revuradova.kb import KnowledgeBase  # noqa: E402
+
+RESULTS = Path(__file__).resolve().parent / "results"
+
+
+def timed(function):
+    start = time.perf_counter()
+    value = function()
+    return value, time.perf_counter() - start
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--passages", type=int, default=100_000)
+    parser.add_argument("--files", type=int, default=2_000)
+    args = parser.parse_args()
+    paragraphs = [" ".join(p.split()) for _, d in stdlib_docstrings() for p in d.split("\n\n")]
+    paragraphs = [p for p in paragraphs if len(p.split()) >= 5]
+    per_file = max(1, args.passages // args.files)
+    rng = random.Random(5)
+    with tempfile.TemporaryDirectory() as work:
+        root = Path(work, "docs")
+        for f in range(args.files):
+            folder = root / f"team{f % 20}"
+            folder.mkdir(parents=True, exist_ok=True)
+            # One section, so one passage, per paragraph.
+            body = "".join(f"## Part {i}\n\n{rng.choice(paragraphs)}\n\n" for i in range(per_file))
+            (folder / f"doc{f}.md").write_text(f"# Document {f}\n\n{body}")
+        store = Path(work, "kb.sqlite")
+        base_rss = current_rss_bytes()
+        kb = KnowledgeBase.open(store)
+        change, add_s = timed(lambda: kb.add(root))
+        rss = current_rss_bytes() - base_rss
+        count = len(kb)
+        words = [w for p in rng.sample(paragraphs, 300) for w in p.split()[:3]]
+        queries = [" ".join(rng.sample(words, 3)) for _ in range(300)]
+        search = [timed(lambda q=q: kb.search(q, 10))[1] for q in queries]
+        ask = [timed(lambda q=q: kb.ask(f"How do I {q}?", 5))[1] for q in queries]
+        kb.close()
+        reopened, open_s = timed(lambda: KnowledgeBase.open(store))
+        _, refresh_s = timed(reopened.refresh)
+        reopened.close()
+    result = {
+        "files": args.files,
+        "passages": count,
+        "add_s": add_s,
+        "open_s": open_s,
+        "refresh_unchanged_s": refresh_s,
+        "rss_bytes_per_passage": rss / max(count, 1),
+        "search_ms": {"p50": percentile(search, 0.5) * 1e3, "p99": percentile(search, 0.99) * 1e3},
+        "ask_ms": {"p50": percentile(ask, 0.5) * 1e3, "p99": percentile(ask, 0.99) * 1e3},
+        "files_read": change.files_read,
+    }
+    RESULTS.mkdir(exist_ok=True)
+    (RESULTS / "kb.json").write_text(json.dumps(result, indent=1))
+    lines = [
+        f"{count:,} passages in {args.files:,} files: add {add_s:.1f} s, open {open_s:.2f} s "
+        f"(index rebuilt), refresh of the unchanged folder {refresh_s:.2f} s, "
+        f"{result['rss_bytes_per_passage']:,.0f} bytes of memory per passage.",
+        f"search p50 / p99: {result['search_ms']['p50']:.2f} / {result['search_ms']['p99']:.2f} "
+        f"ms; ask: {result['ask_ms']['p50']:.2f} / {result['ask_ms']['p99']:.2f} ms.",
+    ]
+    (RESULTS / "kb.md").write_text("\n".join(lines) + "\n")
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
