@@ -158,6 +158,7 @@ bench: install
 	$(VPY) benchmarks/run.py $(BENCH_ARGS)
 	$(VPY) -P benchmarks/ingest.py
 	$(VPY) -P benchmarks/classifier.py
+	$(VPY) -P benchmarks/kb.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info
