@@ -70,7 +70,13 @@ commands=$(awk '/^## Two commands/ { found = 1; next }
 [ -n "$commands" ] || { echo "error: no commands found under '## Two commands' in README.md" >&2; exit 1; }
 echo "running in a fresh Debian $suite:"
 echo "$commands" | sed 's/^/  /'
+[ -z "${BARE_ALSO:-}" ] || echo "  then make: $BARE_ALSO"
+# BARE_ALSO names more make targets to run there afterwards (CI: sanitize, so that the
+# sanitizers run with Debian 13's compiler and GoogleTest too).
+also=""
+for target in ${BARE_ALSO:-}; do also="$also
+make $target"; done
 env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
   LANG=C.UTF-8 TERM=dumb $tls chroot "$root" /bin/sh -euc "cd /root/revuradova
-$commands"
+$commands$also"
 echo "bare-machine check passed ($(elapsed))"
