@@ -140,7 +140,7 @@ wheel-check: install
 	$(VPY) -m pip wheel -q --no-deps -w $(DIST)/from-sdist $(DIST)/revuradova-*.tar.gz
 	$(VENV)/bin/abi3audit --strict --report $(DIST)/plain/revuradova-*.whl
 	$(VENV)/bin/auditwheel show $(DIST)/plain/revuradova-*.whl
-	$(VENV)/bin/auditwheel repair -w $(DIST) $(DIST)/plain/revuradova-*.whl
+	PATH="$(abspath $(VENV)/bin):$$PATH" $(VENV)/bin/auditwheel repair -w $(DIST) $(DIST)/plain/revuradova-*.whl
 	@ls $(DIST)/revuradova-*-manylinux_*.whl >/dev/null || \
 	  { echo "error: auditwheel gave no manylinux wheel" >&2; exit 1; }
 	$(VPY) -m venv build/wheel-venv
