@@ -79,4 +79,6 @@ make $target"; done
 env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
   LANG=C.UTF-8 TERM=dumb $tls chroot "$root" /bin/sh -euc "cd /root/revuradova
 $commands$also"
+cleanup
+rm -rf "$root"  # a whole root file system: nothing later should walk through it
 echo "bare-machine check passed ($(elapsed))"
