@@ -159,6 +159,7 @@ bench: install
 	$(VPY) -P benchmarks/ingest.py
 	$(VPY) -P benchmarks/classifier.py
 	$(VPY) -P benchmarks/kb.py
+	$(VPY) -P benchmarks/quality.py
 
 clean:
 	rm -rf build $(VENV) *.egg-info

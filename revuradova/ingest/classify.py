@@ -1,8 +1,9 @@
 """The default knowledge type of a passage, from its kind, its file's name and its wording.
 
 In order: table rows and records are `data`; code files and code blocks `code`; changelogs,
-news, mail and minutes `discussion`; then, by the passage's own words: `procedure` (how-to
-headings, shell blocks, numbered steps, instructions), `code` (fenced or code-shaped lines),
+news, mail and minutes (by file or folder name, or a release-notes title) `discussion`;
+then, by the passage's own words: `procedure` (how-to headings, shell blocks, numbered
+steps, instructions, any section of a document titled "How to ..."), `code` (fenced or code-shaped lines),
 `discussion` (change notes: "[component] Fixed ...", version lines, issue numbers),
 `definition` ('"Term" shall mean'), `policy` (policy, compliance and licence wording),
 `data` or `definition` (lines of "field: value", short values or long), `definition`
@@ -23,6 +24,12 @@ _DISCUSSION_NAMES = re.compile(
     re.IGNORECASE,
 )
 _DISCUSSION_EXTENSIONS = frozenset({".eml", ".mbox", ".msg"})
+_DISCUSSION_FOLDERS = re.compile(
+    r"(change[s_-]?logs?|releases?|release[s_-]?notes|news|minutes|meetings)", re.IGNORECASE
+)
+_DISCUSSION_TITLE = re.compile(r"\b(release notes|change ?log|what'?s new)\b", re.IGNORECASE)
+# The title of a document that is a procedure as a whole: every section of it is a step.
+_HOWTO_TITLE = re.compile(r"^\W*(how to|how-to|tutorial|installing|getting started)\b", re.I)
 
 _HOWTO_HEADING = re.compile(
     r"\b(how (to|do|can)|steps?|install(ing|ation)?|set(ting)? ?up|getting started|quick ?start|"
@@ -92,6 +99,10 @@ def default_knowledge_type(passage: Passage) -> str:
     stem, extension = os.path.splitext(base)
     if extension.lower() in _DISCUSSION_EXTENSIONS or _DISCUSSION_NAMES.search(stem):
         return "discussion"
+    folders = os.path.dirname(passage.path).replace(os.sep, "/").split("/")
+    title = passage.headings[0] if passage.headings else ""
+    if any(_DISCUSSION_FOLDERS.fullmatch(f) for f in folders) or _DISCUSSION_TITLE.search(title):
+        return "discussion"
     heading = passage.headings[-1] if passage.headings else ""
     body = passage.body
     # Per-line and per-word tests: one pass each, no regex scanning every position.
@@ -119,7 +130,10 @@ def default_knowledge_type(passage: Passage) -> str:
         return "procedure"
     if steps >= 2 and steps * 3 >= lines:
         return "procedure"
-    if fences or (code_lines >= 2 and code_lines * 3 >= lines):
+    mostly_code = code_lines >= 2 and code_lines * 3 >= lines
+    if _HOWTO_TITLE.match(title) and not mostly_code:
+        return "procedure"
+    if fences or mostly_code:
         return "code"
     change_words = sum(1 for word in words_lower if word in _CHANGE_WORDS)
     change_lines = sum(1 for line in body_lines if _CHANGE_LINE.match(line))

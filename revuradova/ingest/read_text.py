@@ -82,9 +82,59 @@ class Outline:
 
 
 def read_plain(text: str, limits: Limits, kind: SectionKind = "text") -> tuple[Section, ...]:
-    out = Sections(limits)
-    out.add((), text, kind)
-    return out.done()
+    """Prose starts a section at every underlined title (reStructuredText and setext style);
+    code, and text without such titles, is one section."""
+    if kind == "code":
+        out = Sections(limits)
+        out.add((), text, kind)
+        return out.done()
+    outline = Outline(limits)
+    styles: list[tuple[str, bool]] = []  # a title's level is its style's order of first use
+    lines = text.split("\n")
+    body: list[str] = []
+    i = 0
+    while i < len(lines):
+        title = _underlined_title(lines, i)
+        if title is None:
+            body.append(lines[i])
+            i += 1
+            continue
+        text_of_title, style, used = title
+        if style not in styles:
+            styles.append(style)
+        outline.paragraph("\n".join(body))
+        body.clear()
+        outline.heading(styles.index(style) + 1, text_of_title)
+        i += used
+    outline.paragraph("\n".join(body))
+    return outline.done()
+
+
+_RULE = re.compile(r"([=\-~^\"'`*+#_:.])\1{2,}[ \t]*")
+
+
+def _underlined_title(lines: list[str], i: int) -> tuple[str, tuple[str, bool], int] | None:
+    """The title starting at line i, its style (rule character, overlined) and the number of
+    lines it takes; None when line i starts no title. A title is one unindented line after a
+    blank line (or the start), under a rule of one repeated punctuation character at least
+    as long as it, with an optional equal rule above."""
+    if i > 0 and lines[i - 1].strip():
+        return None
+    over = _RULE.fullmatch(lines[i])
+    start = i + 1 if over else i
+    if start + 1 >= len(lines):
+        return None
+    title = lines[start].rstrip()
+    if not title.strip() or len(title) > 200 or _RULE.fullmatch(title):
+        return None
+    if not over and title[0] in " \t":
+        return None
+    under = _RULE.fullmatch(lines[start + 1])
+    if under is None or len(lines[start + 1].rstrip()) < len(title):
+        return None
+    if over and (over.group(1) != under.group(1)):
+        return None
+    return title.strip(), (under.group(1), bool(over)), start + 2 - i
 
 
 _SPACES = re.compile(r"[ \t\r\f\v]+")

@@ -10,7 +10,8 @@ with KnowledgeBase.open("kb.sqlite") as kb:
     print(answer.how, answer.summary)
 """
 
-from revuradova.kb.base import Answer, Change, ClosedError, Hit, KnowledgeBase, Where
+from revuradova.kb.base import KnowledgeBase
+from revuradova.kb.results import Answer, Change, ClosedError, Hit, Where
 from revuradova.kb.snippets import Snippet
 from revuradova.kb.store import SchemaError
 

@@ -2,100 +2,25 @@
 
 from __future__ import annotations
 
-import fnmatch
+import contextlib
 import hashlib
 import json
 import os
 import threading
-from collections.abc import Callable, Iterable, Sequence
-from dataclasses import dataclass, field
+from collections.abc import Iterable, Sequence
 
-from revuradova._core import (
-    PyBM25Indexer,
-    PyKnowledgeObject,
-    PyQueryUnderstanding,
-    PyRetrievalOrchestrator,
-)
-from revuradova.ingest import DEFAULT_WORDS, Passage, Position
+from revuradova._core import PyQueryUnderstanding, PyRetrievalOrchestrator
+from revuradova.ingest import DEFAULT_WORDS, Passage
 from revuradova.ingest.passages import assign
 from revuradova.ingest.reading import DEFAULT_LIMITS
 from revuradova.ingest.walk import FolderReport, extract, find_files
 from revuradova.kb import store
-from revuradova.kb.snippets import Snippet, make_snippet, query_terms
+from revuradova.kb.contents import Contents
+from revuradova.kb.results import Answer, Change, ClosedError, Hit, Where
+from revuradova.kb.snippets import make_snippet, query_terms
+from revuradova.kb.store import Stored
 
-# How many BM25 candidates ask() hands to the progressive road.
-ASK_CANDIDATES = 100
-
-
-@dataclass(frozen=True, slots=True)
-class Hit:
-    """One passage found: what a user shows, and where it came from."""
-
-    key: str
-    path: str
-    source_type: str
-    knowledge_type: str
-    domain: str
-    headings: tuple[str, ...]
-    position: Position
-    score: float | None
-    snippet: Snippet
-    object_id: str
-
-
-@dataclass(frozen=True, slots=True)
-class Answer:
-    """The hits of ask(), and how they were chosen: ``how`` is "intent" (every hit is one the
-    progressive road kept for the question's intent), "intent+bm25" (it kept fewer than
-    `limit`; BM25's order filled in), "bm25" (it kept none) or "none" (BM25 found nothing).
-    ``summary`` is the progressive road's line over the candidates."""
-
-    hits: list[Hit]
-    how: str
-    intent: str
-    summary: str
-
-
-@dataclass
-class Where:
-    """Exact filters; every given field must match. Globs match the passage's path."""
-
-    source_type: str | Sequence[str] | None = None
-    knowledge_type: str | Sequence[str] | None = None
-    domain: str | Sequence[str] | None = None
-    path: str | None = None
-    test: Callable[[Passage], bool] | None = None
-
-    def __call__(self, p: Passage) -> bool:
-        for name in ("source_type", "knowledge_type", "domain"):
-            wanted = getattr(self, name)
-            if wanted is not None:
-                allowed = (wanted,) if isinstance(wanted, str) else tuple(wanted)
-                if getattr(p, name) not in allowed:
-                    return False
-        if self.path is not None and not fnmatch.fnmatchcase(p.path, self.path):
-            return False
-        return self.test is None or bool(self.test(p))
-
-
-@dataclass
-class Change:
-    """What add(), refresh() or remove() did."""
-
-    files_read: int = 0
-    files_unchanged: int = 0
-    files_removed: int = 0
-    passages_added: int = 0
-    passages_removed: int = 0
-    reports: list[FolderReport] = field(default_factory=list)
-
-    @property
-    def skipped(self) -> list[tuple[str, str]]:
-        return [item for report in self.reports for item in report.skipped]
-
-
-class ClosedError(RuntimeError):
-    """The knowledge base was closed."""
+Paths = str | os.PathLike | Iterable[str | os.PathLike]
 
 
 class KnowledgeBase:
@@ -104,13 +29,23 @@ class KnowledgeBase:
     ``KnowledgeBase()`` lives in memory; ``KnowledgeBase.open("kb.sqlite")`` keeps it in a
     file (each add, refresh and remove is one transaction). Reading calls may come from
     several threads; writes are serialised.
+
+    ``intent_window`` is how many of BM25's best passages ask() lets the question's intent
+    reorder (3: on labelled questions over real documentation, reordering deeper lost more
+    answers to passages merely labelled with the intent's type than it gained).
     """
+
+    intent_window = 3
 
     def __init__(self, path: str = ":memory:") -> None:
         self._db = store.connect(os.fspath(path))
         self._lock = threading.RLock()
         self._closed = False
-        self._install(self._load())
+        try:
+            self._contents = Contents.load(store.load_records(self._db))
+        except BaseException:
+            self._db.close()
+            raise
 
     @classmethod
     def open(cls, path: str | os.PathLike) -> KnowledgeBase:
@@ -131,66 +66,52 @@ class KnowledgeBase:
     def __len__(self) -> int:
         with self._lock:
             self._check_open()
-            return len(self._passages)
+            return len(self._contents)
 
     # --- writing -------------------------------------------------------------------------
 
-    def add(self, paths: str | os.PathLike | Iterable[str | os.PathLike], **options) -> Change:
+    def add(self, paths: Paths, **options) -> Change:
         """Reads files and folders and stores their passages, replacing those of files added
         before. Options as read_folder's: knowledge_type, domain (a constant, a mapping of
         globs, or a function, which a later refresh in another process cannot reuse),
         include, exclude, follow_symlinks, limits, max_words. Raises FileNotFoundError for a
         path that does not exist; files that cannot be read are in the change's `skipped`."""
-        if isinstance(paths, (str, os.PathLike)):
-            paths = [paths]
-        paths = [os.fspath(p) for p in paths]
+        paths = _paths(paths)
         for path in paths:
             if not os.path.exists(path):
                 raise FileNotFoundError(f"no such file or folder: {path!r}")
-        with self._lock:
-            self._check_open()
-            change = Change()
-            with self._transaction():
-                for path in paths:
-                    self._db.execute(
-                        "INSERT OR REPLACE INTO roots VALUES (?, ?)",
-                        (path, json.dumps(_storable(options))),
-                    )
-                    self._read_root(path, options, change, only_changed=False)
-                state = self._load()
-            self._install(state)
+        with self._lock, self._change() as (change, edit):
+            for path in paths:
+                self._db.execute(
+                    "INSERT OR REPLACE INTO roots VALUES (?, ?)",
+                    (path, json.dumps(_storable(options))),
+                )
+                self._read_root(path, options, change, edit, only_changed=False)
             return change
 
     def refresh(self) -> Change:
         """Reads again the files of every root added whose size, modification time or
         content changed, drops the passages of changed and deleted files, keeps the rest."""
-        with self._lock:
-            self._check_open()
-            change = Change()
-            with self._transaction():
-                for root, options in self._db.execute("SELECT root, options FROM roots").fetchall():
-                    if not os.path.exists(root):
-                        change.files_removed += self._drop_files(root, change)
-                        continue
-                    self._read_root(root, json.loads(options), change, only_changed=True)
-                state = self._load() if change.files_read or change.files_removed else None
-            if state is not None:
-                self._install(state)
+        with self._lock, self._change() as (change, edit):
+            for root, options in self._db.execute("SELECT root, options FROM roots").fetchall():
+                if not os.path.exists(root):
+                    change.files_removed += self._drop_files(root, change, edit)
+                    continue
+                self._read_root(root, json.loads(options), change, edit, only_changed=True)
             return change
 
-    def remove(self, path: str | os.PathLike) -> Change:
-        """Drops a file's passages, or those of every file under a folder added."""
-        path = os.fspath(path)
-        with self._lock:
-            self._check_open()
-            change = Change()
-            with self._transaction():
-                change.files_removed = self._drop_files(path, change)
+    def remove(self, paths: Paths) -> Change:
+        """Drops the passages of files, or of every file under folders added: one
+        transaction and one rebuild of the index however many paths are given. Raises
+        FileNotFoundError, changing nothing, when a path holds nothing added."""
+        paths = _paths(paths)
+        with self._lock, self._change() as (change, edit):
+            for path in paths:
+                removed = self._drop_files(path, change, edit)
                 self._db.execute("DELETE FROM roots WHERE root = ?", (path,))
-                if not change.files_removed:
+                if not removed:
                     raise FileNotFoundError(f"nothing added under {path!r}")
-                state = self._load()
-            self._install(state)
+                change.files_removed += removed
             return change
 
     # --- reading -------------------------------------------------------------------------
@@ -200,34 +121,46 @@ class KnowledgeBase:
         asked for more until `limit` accepted hits are found or it has no more)."""
         with self._lock:
             self._check_open()
+            contents = self._contents
             terms = query_terms(query)
-            return [self._hit(i, s, terms) for i, s in self._ranked(query, limit, where)]
+            ranked = _ranked(contents, query, limit, where)
+            return [_hit(contents, i, s, terms) for i, s in ranked]
+
+    def passages(self) -> list[Passage]:
+        """Every passage held, in file then passage order."""
+        with self._lock:
+            self._check_open()
+            files = self._contents.files
+            return [record.passage() for file in sorted(files) for record, _ in files[file]]
 
     def search_many(self, queries: Sequence[str], limit: int = 10, where: Where | None = None):
         return [self.search(query, limit, where) for query in queries]
 
     def ask(self, question: str, limit: int = 5, where: Where | None = None) -> Answer:
-        """BM25 finds up to 100 candidates; those the progressive road keeps for the
-        question's intent come first, then the others, each group in BM25's order. The
+        """BM25's best passages, with the first `intent_window` of them reordered by the
+        question's intent: those the progressive road keeps for it come first, then the
+        others, each group in BM25's order; BM25's order continues after the window. The
         answer is empty only when BM25 finds nothing."""
         with self._lock:
             self._check_open()
-            ranked = self._ranked(question, max(ASK_CANDIDATES, limit), where)
-            if not ranked:
+            contents = self._contents
+            size = max(1, self.intent_window)
+            ranked = _ranked(contents, question, max(limit, size), where)
+            if not ranked or limit <= 0:
                 return Answer([], "none", _intent(question), "")
-            # The progressive road keeps the candidates that fit the question's intent (its
-            # limit is the number of candidates, so that its last stage drops none); the
-            # kept ones come first, in BM25's order, and BM25's order fills in after them.
-            objects = [self._objects[object_id] for object_id, _ in ranked]
+            # The progressive road sees the window's candidates (its limit is their number,
+            # so that its last stage drops none) and keeps those that fit the intent.
+            window = ranked[:size]
+            objects = [contents.objects[object_id] for object_id, _ in window]
             road = PyRetrievalOrchestrator(False, False, False, False, True, len(objects))
             kept_ids, summary = road.search(question, objects)
             kept = set(kept_ids)
-            first = [(i, s) for i, s in ranked if i in kept]
-            chosen = (first + [(i, s) for i, s in ranked if i not in kept])[:limit]
-            intent_hits = min(len(first), limit)
-            how = "intent" if intent_hits >= limit else ("intent+bm25" if intent_hits else "bm25")
+            first = [(i, s) for i, s in window if i in kept]
+            rest = [(i, s) for i, s in window if i not in kept] + ranked[size:]
+            chosen = (first + rest)[:limit]
+            how = "intent" if len(first) == len(window) else ("intent+bm25" if first else "bm25")
             terms = query_terms(question)
-            hits = [self._hit(i, score, terms) for i, score in chosen]
+            hits = [_hit(contents, i, score, terms) for i, score in chosen]
             return Answer(hits, how, _intent(question), summary)
 
     # --- inside --------------------------------------------------------------------------
@@ -236,10 +169,29 @@ class KnowledgeBase:
         if self._closed:
             raise ClosedError("this knowledge base is closed")
 
-    def _transaction(self):
-        return _Transaction(self._db)
+    @contextlib.contextmanager
+    def _change(self):
+        """One change: a transaction, and the files it drops or reads again. The new
+        contents are built before the commit, so that a failure anywhere (MemoryError
+        included) rolls the store back and leaves the contents in memory as they were."""
+        self._check_open()
+        change = Change()
+        edit = _Edit()
+        self._db.execute("BEGIN IMMEDIATE")
+        try:
+            yield change, edit
+            if edit:
+                contents = self._contents.changed(edit.dropped, edit.read)
+        except BaseException:
+            self._db.execute("ROLLBACK")
+            raise
+        self._db.execute("COMMIT")
+        if edit:
+            self._contents = contents
 
-    def _read_root(self, root: str, options: dict, change: Change, only_changed: bool) -> None:
+    def _read_root(
+        self, root: str, options: dict, change: Change, edit: _Edit, only_changed: bool
+    ) -> None:
         """Reads the files under `root` (or the file `root`) into the store. With
         `only_changed`, a file whose size and modification time are as stored is not
         opened, and one whose content hash is as stored is not read again."""
@@ -287,27 +239,23 @@ class KnowledgeBase:
                 continue
             source_type, passages = outcome
             report.files[source_type] += 1
-            passages = [self._assigned(p, options) for p in passages]
+            rows = [(Stored.of(p, path), p.text) for p in (_assigned(p, options) for p in passages)]
             removed = self._db.execute("DELETE FROM passages WHERE file = ?", (path,)).rowcount
             change.passages_removed += max(removed, 0)
             self._db.execute(
                 "INSERT OR REPLACE INTO files VALUES (?, ?, ?, ?, ?)",
                 (path, root, info.st_size, info.st_mtime_ns, digest),
             )
-            store.insert_passages(self._db, path, passages)
-            report.passages += len(passages)
+            store.insert_passages(self._db, (record for record, _ in rows))
+            edit.read[path] = rows
+            report.passages += len(rows)
             change.files_read += 1
-            change.passages_added += len(passages)
+            change.passages_added += len(rows)
         change.reports.append(report)
         for path in set(known) - seen:
-            change.files_removed += self._drop_files(path, change, exact=True)
+            change.files_removed += self._drop_files(path, change, edit, exact=True)
 
-    @staticmethod
-    def _assigned(passage: Passage, options: dict) -> Passage:
-        passage = assign(passage, "knowledge_type", options.get("knowledge_type"))
-        return assign(passage, "domain", options.get("domain"))
-
-    def _drop_files(self, path: str, change: Change, exact: bool = False) -> int:
+    def _drop_files(self, path: str, change: Change, edit: _Edit, exact: bool = False) -> int:
         if exact:
             files = [path]
         else:
@@ -321,57 +269,58 @@ class KnowledgeBase:
             removed = self._db.execute("DELETE FROM passages WHERE file = ?", (file,)).rowcount
             change.passages_removed += max(removed, 0)
             self._db.execute("DELETE FROM files WHERE path = ?", (file,))
+            edit.dropped.add(file)
+            edit.read.pop(file, None)
         return len(files)
 
-    def _load(self) -> tuple:
-        """The passages, objects and index of the stored passages. The core index only
-        grows, so after any change it is built again; this runs inside the change's
-        transaction, so that a failure here (MemoryError) rolls the store back too and the
-        knowledge base stays as it was."""
-        passages: dict[str, Passage] = {}
-        objects: dict[str, PyKnowledgeObject] = {}
-        index = PyBM25Indexer()
-        for passage in store.load_passages(self._db):
-            obj = PyKnowledgeObject(
-                passage.source_type, passage.key, passage.knowledge_type, passage.domain,
-                passage.text,
-            )  # fmt: skip
-            index.index_document(obj)
-            passages[obj.id] = passage
-            objects[obj.id] = obj
-        return passages, objects, index
 
-    def _install(self, state: tuple) -> None:
-        self._passages, self._objects, self._index = state
+class _Edit:
+    """The files a change drops, and those it read again (their records and texts)."""
 
-    def _ranked(self, query: str, limit: int, where: Where | None) -> list[tuple[str, float]]:
-        if limit <= 0:
-            return []
-        fetch = limit if where is None else max(4 * limit, 32)
-        while True:
-            ranked = self._index.search(query, fetch)
-            kept = [(i, s) for i, s in ranked if where is None or where(self._passages[i])]
-            if len(kept) >= limit or len(ranked) < fetch:
-                return kept[:limit]
-            fetch *= 4
+    def __init__(self) -> None:
+        self.dropped: set[str] = set()
+        self.read: dict[str, list[tuple[Stored, str]]] = {}
 
-    def _hit(self, object_id: str, score: float | None, terms) -> Hit:
-        p = self._passages[object_id]
-        return Hit(
-            p.key, p.path, p.source_type, p.knowledge_type, p.domain, p.headings, p.position,
-            score, make_snippet(p.body, terms), object_id,
-        )  # fmt: skip
+    def __bool__(self) -> bool:
+        return bool(self.dropped or self.read)
 
 
-class _Transaction:
-    def __init__(self, db) -> None:
-        self._db = db
+def _ranked(contents: Contents, query: str, limit: int, where: Where | None):
+    """The best `limit` (object id, score) pairs that `where` accepts."""
+    if limit <= 0:
+        return []
+    fetch = limit if where is None else max(4 * limit, 32)
+    while True:
+        ranked = contents.index.search(query, fetch)
+        if where is not None:
+            ranked_all, ranked = (
+                ranked,
+                [(i, s) for i, s in ranked if where.accepts(contents.records[i])],
+            )
+            if len(ranked) < limit and len(ranked_all) == fetch:
+                fetch *= 4
+                continue
+        return ranked[:limit]
 
-    def __enter__(self) -> None:
-        self._db.execute("BEGIN IMMEDIATE")
 
-    def __exit__(self, kind, error, tb) -> None:
-        self._db.execute("COMMIT" if kind is None else "ROLLBACK")
+def _hit(contents: Contents, object_id: str, score: float | None, terms) -> Hit:
+    r = contents.records[object_id]
+    p = r.passage()
+    return Hit(
+        p.key, p.path, p.source_type, p.knowledge_type, p.domain, p.headings, p.position,
+        score, make_snippet(p.body, terms), object_id,
+    )  # fmt: skip
+
+
+def _assigned(passage: Passage, options: dict) -> Passage:
+    passage = assign(passage, "knowledge_type", options.get("knowledge_type"))
+    return assign(passage, "domain", options.get("domain"))
+
+
+def _paths(paths: Paths) -> list[str]:
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
+    return [os.fspath(p) for p in paths]
 
 
 def _sha256(path: str) -> str:

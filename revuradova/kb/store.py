@@ -5,6 +5,7 @@ from __future__ import annotations
 import json
 import sqlite3
 from collections.abc import Iterable, Iterator
+from typing import NamedTuple
 
 from revuradova.ingest import Passage, Position
 
@@ -68,6 +69,40 @@ def connect(path: str) -> sqlite3.Connection:
     return connection
 
 
+class Stored(NamedTuple):
+    """A stored passage as kept in memory: the fields filters read, and the rest as stored,
+    decoded into a Passage only for the passages shown."""
+
+    key: str
+    path: str
+    number: int
+    source_type: str
+    knowledge_type: str
+    domain: str
+    headings: str  # JSON list
+    body: str
+    position: str  # JSON object
+    file: str
+
+    def passage(self) -> Passage:
+        where = json.loads(self.position)
+        rows = tuple(where["rows"]) if where["rows"] else None
+        return Passage(
+            self.key, self.path, self.number, self.source_type, self.knowledge_type,
+            self.domain, tuple(json.loads(self.headings)), self.body,
+            Position(where["start"], where["end"], where["page"], where["sheet"], rows,
+                     where["pointer"]),
+        )  # fmt: skip
+
+    @classmethod
+    def of(cls, passage: Passage, file: str) -> Stored:
+        p = passage
+        return cls(
+            p.key, p.path, p.number, p.source_type, p.knowledge_type, p.domain,
+            json.dumps(list(p.headings)), p.body, position_json(p.position), file,
+        )  # fmt: skip
+
+
 def position_json(position: Position) -> str:
     return json.dumps(
         {
@@ -81,37 +116,27 @@ def position_json(position: Position) -> str:
     )
 
 
-def insert_passages(db: sqlite3.Connection, file: str, passages: Iterable[Passage]) -> None:
+def insert_passages(db: sqlite3.Connection, records: Iterable[Stored]) -> None:
     db.executemany(
-        "INSERT OR REPLACE INTO passages VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-        (
-            (
-                p.key,
-                file,
-                p.number,
-                p.source_type,
-                p.knowledge_type,
-                p.domain,
-                json.dumps(list(p.headings)),
-                p.body,
-                position_json(p.position),
-                p.path,
-            )  # fmt: skip
-            for p in passages
-        ),
+        "INSERT OR REPLACE INTO passages (key, path, number, source_type, knowledge_type, "
+        "domain, headings, body, position, file) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        records,
     )
 
 
-def load_passages(db: sqlite3.Connection) -> Iterator[Passage]:
+# The indexed text, as Passage.text makes it: the heading path joined by " > ", a blank
+# line, then the body; computed here so that opening a base decodes no JSON.
+_TEXT = """CASE headings WHEN '[]' THEN body ELSE
+    (SELECT group_concat(value, ' > ') FROM (SELECT value FROM json_each(headings) ORDER BY key))
+    || char(10, 10) || body END"""
+
+
+def load_records(db: sqlite3.Connection) -> Iterator[tuple[Stored, str]]:
+    """Every stored passage with its indexed text, in file then passage order."""
     rows = db.execute(
         "SELECT key, path, number, source_type, knowledge_type, domain, headings, body, "
-        "position FROM passages ORDER BY file, number"
+        f"position, file, {_TEXT} FROM passages ORDER BY file, number"
     )
-    for key, path, number, source, ktype, domain, headings, body, position in rows:
-        where = json.loads(position)
-        rows_range = tuple(where["rows"]) if where["rows"] else None
-        yield Passage(
-            key, path, number, source, ktype, domain, tuple(json.loads(headings)), body,
-            Position(where["start"], where["end"], where["page"], where["sheet"], rows_range,
-                     where["pointer"]),
-        )  # fmt: skip
+    make = Stored._make
+    for row in rows:
+        yield make(row[:10]), row[10]

@@ -533,12 +533,18 @@ GROUPS = {
 }
 
 
-def main(group: str) -> None:
+def main(group: str, only: str | None = None) -> None:
+    """Runs a group's scenarios (or only the one named), or with only "--names" lists them."""
+    scenarios = GROUPS[group]()
+    if only == "--names":
+        print(json.dumps([s.name for s in scenarios]))
+        return
     reports = {}
-    for scenario in GROUPS[group]():
-        reports[scenario.name] = run(scenario)
+    for scenario in scenarios:
+        if only is None or scenario.name == only:
+            reports[scenario.name] = run(scenario)
     print(json.dumps(reports))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(*sys.argv[1:3])

@@ -31,6 +31,27 @@ def test_markdown_headings_and_code():
     ]
 
 
+def test_plain_text_titles_underlined_as_in_restructuredtext():
+    data = (
+        b"=========\nThe guide\n=========\n\nIntro.\n\nHow to install\n--------------\n\n"
+        b"Run it.\n\nShort\n---\nnot a rule under a longer title\n\nUpgrading\n~~~~~~~~~\n\n"
+        b"Then.\n\nNext part\n---------\nMore.\n"
+    )
+    assert texts(read_bytes(data, "guide.txt")) == [
+        (("The guide",), "Intro.", "text"),
+        (
+            ("The guide", "How to install"),
+            "Run it.\n\nShort\n---\nnot a rule under a longer title",
+            "text",
+        ),
+        (("The guide", "How to install", "Upgrading"), "Then.", "text"),
+        (("The guide", "Next part"), "More.", "text"),
+    ]
+    # Code files keep their text whole, rules and all.
+    code = b"x = 1\n\nTitle\n=====\n"
+    assert texts(read_bytes(code, "a.py")) == [((), "x = 1\n\nTitle\n=====", "code")]
+
+
 def test_html_drops_scripts_styles_and_navigation():
     page = (
         b"<html><head><title>Handbook</title><style>p{}</style></head><body>"

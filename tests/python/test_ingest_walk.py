@@ -129,3 +129,39 @@ def test_passages_become_objects_that_both_roads_answer(folder):
     assert expenses.text == "Expenses > How to submit\n\n" + expenses.body
     (hit,) = index.search("submit", 1)
     assert catalogue.passage(hit[0]).key == "finance/expenses.md#0"
+
+
+def test_files_that_vanish_change_or_stall_during_the_walk(tmp_path, monkeypatch):
+    import time
+
+    from revuradova.ingest import walk
+
+    for name in "abcde":
+        (tmp_path / f"{name}.txt").write_text(f"file {name} words")
+    real_read = walk.read_file
+
+    def reading(path, **options):
+        document = real_read(path, **options)
+        if path.endswith("c.txt"):
+            with open(path, "a") as stream:  # written to while being read
+                stream.write(" and more")
+        if path.endswith("d.txt"):
+            time.sleep(30)  # a parser that hangs: the alarm ends it
+        return document
+
+    monkeypatch.setattr(walk, "read_file", reading)
+
+    def progress(done, total, path):
+        if path == "a.txt":
+            (tmp_path / "b.txt").unlink()
+
+    started = time.monotonic()
+    reader = read_folder(tmp_path, progress=progress, limits=Limits(seconds=0.5))
+    keys = [p.key for p in reader]
+    assert time.monotonic() - started < 10
+    assert keys == ["a.txt#0", "e.txt#0"]
+    assert dict(reader.report.skipped) == {
+        "b.txt": "vanished during the walk",
+        "c.txt": "changed while being read",
+        "d.txt": "took longer than the limit of 0.5 s",
+    }

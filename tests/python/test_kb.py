@@ -70,6 +70,25 @@ def test_ask_orders_by_intent_and_never_comes_back_empty(folder):
     assert kb.ask("zzzz unknown words", 3).how == "none"
 
 
+def test_ask_reorders_only_the_best_few_by_intent(tmp_path):
+    (tmp_path / "notes.md").write_text(
+        "# Notes\n\nInstall the tool: the tool install is quick, install the tool.\n"
+    )
+    (tmp_path / "guide.md").write_text("# Setting up\n\n1. Download it.\n2. Install the tool.\n")
+    kb = KnowledgeBase()
+    kb.add(tmp_path)
+    question = "How do I install the tool?"
+    by_bm25 = [h.key for h in kb.search(question, 2)]
+    assert by_bm25[0].endswith("notes.md#0")
+    answer = kb.ask(question, 2)
+    assert [h.key for h in answer.hits] == by_bm25[::-1] and answer.how == "intent+bm25"
+    assert [h.key for h in kb.ask(question, 1).hits] == by_bm25[1:]  # reordered, then cut
+    kb.intent_window = 1  # the intent may reorder only the first passage: BM25's order
+    answer = kb.ask(question, 2)
+    assert [h.key for h in answer.hits] == by_bm25 and answer.how == "bm25"
+    assert [p.key for p in kb.passages()] == sorted(by_bm25)
+
+
 def test_persisted_refreshed_and_removed(folder, tmp_path):
     path = tmp_path / "kb.sqlite"
     with KnowledgeBase.open(path) as kb:
@@ -91,6 +110,37 @@ def test_persisted_refreshed_and_removed(folder, tmp_path):
         assert {h.path.split("/")[-2] for h in kb.search("receipts expenses", 10)} == {"finance"}
         with pytest.raises(FileNotFoundError):
             kb.remove(folder / "nothing-here")
+
+
+def test_reopened_base_scores_as_the_one_that_wrote_it(folder, tmp_path):
+    # Headings with quotes, backslashes and non-ASCII text: the indexed text rebuilt from
+    # the store must be the text indexed when the passages were added.
+    (folder / "hr/odd.md").write_text(
+        '# Caf\u00e9 "q" \\ x\n\n## \u00c9t\u00e9 > b\n\nreceipts here\n'
+    )
+    path = tmp_path / "kb.sqlite"
+    with KnowledgeBase.open(path) as kb:
+        kb.add(folder)
+        kb.add(folder / "hr/notes.txt")  # added again: replaces, changes no score
+        written = [(h.key, h.score, h.headings) for h in kb.search("receipts caf\u00e9 b", 10)]
+    with KnowledgeBase.open(path) as kb:
+        assert [
+            (h.key, h.score, h.headings) for h in kb.search("receipts caf\u00e9 b", 10)
+        ] == written
+    assert ("\u00c9t\u00e9 > b" in written[0][2]) and len(written) == 3
+
+
+def test_removal_of_several_paths_is_one_change(folder):
+    kb = KnowledgeBase()
+    kb.add(folder)
+    with pytest.raises(FileNotFoundError, match="nothing added under"):
+        kb.remove([folder / "hr", folder / "nothing"])
+    assert len(kb) == 4  # the first path's removal was rolled back with the second's failure
+    change = kb.remove([folder / "hr", folder / "finance/travel.md"])
+    assert (change.files_removed, change.passages_removed, len(kb)) == (3, 3, 1)
+    assert [h.key for h in kb.search("receipts travel churn", 10)] == [
+        f"{folder}/finance/expenses.md#0"
+    ]
 
 
 def test_errors_a_user_can_act_on(folder, tmp_path):
@@ -167,12 +217,12 @@ def test_memory_error_inside_add_leaves_the_base_as_it_was(folder, monkeypatch):
     kb = KnowledgeBase()
     kb.add(folder / "finance")
     before = [h.key for h in kb.search("receipts travel", 10)]
-    from revuradova.kb import base
+    from revuradova.kb import contents
 
     def failing(*args, **kwargs):
         raise MemoryError
 
-    monkeypatch.setattr(base, "PyBM25Indexer", failing)
+    monkeypatch.setattr(contents, "PyBM25Indexer", failing)
     with pytest.raises(MemoryError):
         kb.add(folder / "hr")
     monkeypatch.undo()

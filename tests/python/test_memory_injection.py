@@ -27,9 +27,9 @@ pytestmark = [
 ]
 
 
-def run_group(group: str) -> dict:
+def run_group(group: str, *only: str) -> dict:
     child = subprocess.run(
-        [sys.executable, "-P", str(HARNESS), group],
+        [sys.executable, "-P", str(HARNESS), group, *only],
         capture_output=True,
         text=True,
         timeout=300,
@@ -42,7 +42,14 @@ def run_group(group: str) -> dict:
     "group", ["knowledge_object", "bm25_indexer", "query", "orchestrator", "ingest"]
 )
 def test_every_injected_allocation_failure_is_clean(group):
-    reports = run_group(group)
+    if group == "ingest":
+        # One child per scenario: after an injected failure in the text reader's pure Python
+        # path, CPython 3.13.0 can crash later in unrelated pure-Python code (inspect, under
+        # markdown-it), so each scenario gets an interpreter no other one has touched.
+        names = run_group(group, "--names")
+        reports = {name: run_group(group, name)[name] for name in names}
+    else:
+        reports = run_group(group)
     faults = {name: r["faults"] for name, r in reports.items() if r["faults"]}
     assert not faults, json.dumps(faults, indent=1)[:5000]
     for name, report in reports.items():
