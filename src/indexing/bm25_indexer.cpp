@@ -13,9 +13,10 @@ std::vector<std::string> BM25Indexer::tokenize(std::string_view text) {
     return tokens;
 }
 
-std::vector<Ranked> BM25Indexer::rank(std::string_view query, std::size_t limit) const {
+std::vector<Ranked> BM25Indexer::rank(std::string_view query, std::size_t limit,
+                                      Algorithm algorithm) const {
     if (index_.doc_count() == 0 || limit == 0) return {};
-    return query_.rank(index_, resolve_query(index_, tokenize(query)), limit);
+    return query_.rank(index_, resolve_query(index_, tokenize(query)), limit, algorithm);
 }
 
 std::vector<SearchResult> BM25Indexer::search(std::string_view query, std::size_t limit) const {

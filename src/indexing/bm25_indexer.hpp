@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "indexing/bm25_query.hpp"
 #include "indexing/bm25_scorer.hpp"
 #include "indexing/inverted_index.hpp"
+#include "indexing/query/bm25_query.hpp"
 #include "models/knowledge_object.hpp"
 
 namespace revuradova {
@@ -49,8 +49,10 @@ public:
     /// At most `limit` hits, best first; equal scores in order of first indexing.
     std::vector<SearchResult> search(std::string_view query, std::size_t limit) const;
 
-    /// The same ranking without copying texts: (slot, score) entries, best first.
-    std::vector<Ranked> rank(std::string_view query, std::size_t limit) const;
+    /// The same ranking without copying texts: (slot, score) entries, best first; C++
+    /// callers may force the algorithm (every one gives the same ranking).
+    std::vector<Ranked> rank(std::string_view query, std::size_t limit,
+                             Algorithm algorithm = Algorithm::automatic) const;
 
     const std::string& doc_id(DocSlot slot) const { return index_.document(slot).id; }
 
