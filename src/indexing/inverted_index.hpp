@@ -121,11 +121,30 @@ private:
         void reset() noexcept;
     };
     class ScratchGuard;
+    // What index_document prepares, before anything visible changes.
+    struct Prepared {
+        DocSlot slot;
+        bool is_new;
+        std::uint64_t id_hash;
+        std::uint64_t length;
+        StoredDocument record;
+    };
+
+    // index_document in two phases: prepare (everything that can fail: counting, the new
+    // record, every reservation) and commit (nothing can fail).
+    Prepared prepare(const KnowledgeObject& object);
+    void reserve_known_lists(DocSlot slot, bool is_new);
+    void prepare_fresh_lists(DocSlot slot, std::uint32_t length);
+    void commit(Prepared& prepared) noexcept;
+    void drop_lost_terms(DocSlot slot) noexcept;
+    void post_known_terms(DocSlot slot, std::uint32_t length) noexcept;
+    void add_fresh_terms(StoredDocument& record) noexcept;
 
     void count_terms(std::string_view content, std::uint64_t& length);
     void rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept;
     void append_to_blocks(TermId term, std::uint32_t length) noexcept;
     void set_average(float average) noexcept;
+    static std::uint64_t next_modification_stamp() noexcept;
 
     TermDictionary terms_;
     std::vector<PostingList> postings_;  // by term id; empty for a free id

@@ -14,9 +14,6 @@
 
 namespace revuradova {
 
-/// Maps keyed by text use the per-process keyed hash.
-using TextMap = std::unordered_map<std::string, std::string, text::TextHash, std::equal_to<>>;
-
 /// The kind of source a document came from.
 enum class SourceType : std::uint8_t {
     LocalFile,

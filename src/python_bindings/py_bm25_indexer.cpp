@@ -13,6 +13,7 @@
 #include "python_bindings/classes.hpp"
 #include "python_bindings/methods.hpp"
 #include "python_bindings/py_knowledge_object.hpp"
+#include "python_bindings/signature.hpp"
 
 namespace revuradova::py {
 namespace {
@@ -21,22 +22,21 @@ using IndexerInstance = Instance<BM25Indexer>;
 
 LazyType& type();
 
-constexpr Signature kNewSignature{"PyBM25Indexer", {}};
+using NewParameters = Parameters<Receiver::none, "PyBM25Indexer">;
 
 PyObject* indexer_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guard([&] {
-        parse_arguments(kNewSignature, args, kwargs, nullptr);
+        parse_arguments(NewParameters::signature, args, kwargs, nullptr);
         return create_instance(cls, BM25Indexer());
     });
 }
 
-constexpr const char* kIndexParameters[] = {"doc"};
-constexpr Signature kIndexSignature{"index_document", kIndexParameters};
+using IndexParameters = Parameters<Receiver::self, "index_document", "doc">;
 
 PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
     return run_method<BM25Indexer, ExclusiveBorrow, 1>(
-        self, type(), kIndexSignature, args, nargs, kwnames,
+        self, type(), IndexParameters::signature, args, nargs, kwnames,
         [](BM25Indexer& index, auto& arguments) {
             const KnowledgeObjectRef doc = knowledge_object_arg(arguments[0], "doc");
             index.index_document(doc.get());
@@ -44,12 +44,12 @@ PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         });
 }
 
-constexpr const char* kSearchParameters[] = {"query", "limit"};
-constexpr Signature kSearchSignature{"search", kSearchParameters};
+using SearchParameters = Parameters<Receiver::self, "search", "query", "limit">;
+using StatsParameters = Parameters<Receiver::self, "stats">;
 
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_method<BM25Indexer, SharedBorrow, 2>(
-        self, type(), kSearchSignature, args, nargs, kwnames,
+        self, type(), SearchParameters::signature, args, nargs, kwnames,
         [](const BM25Indexer& index, auto& arguments) {
             const TextArg query = text_arg(arguments[0], "query");
             const std::uint64_t limit = count_arg(arguments[1], "limit");
@@ -76,16 +76,14 @@ PyObject* stats(PyObject* self, PyObject*) {
 }
 
 PyMethodDef kMethods[] = {
-    {"index_document", as_method(index_document), METH_FASTCALL | METH_KEYWORDS,
-     "index_document($self, doc)\n--\n\n"},
-    {"search", as_method(search), METH_FASTCALL | METH_KEYWORDS,
-     "search($self, query, limit)\n--\n\n"},
-    {"stats", as_method(stats), METH_NOARGS, "stats($self)\n--\n\n"},
+    method_def<IndexParameters>(as_method(index_document), METH_FASTCALL | METH_KEYWORDS),
+    method_def<SearchParameters>(as_method(search), METH_FASTCALL | METH_KEYWORDS),
+    method_def<StatsParameters>(as_method(stats), METH_NOARGS),
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("PyBM25Indexer()\n--\n\nPython binding for BM25Indexer")},
+    {Py_tp_doc, const_cast<char*>(NewParameters::doc<"Python binding for BM25Indexer">.data)},
     {Py_tp_new, reinterpret_cast<void*>(indexer_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<BM25Indexer>)},
     {Py_tp_methods, kMethods},

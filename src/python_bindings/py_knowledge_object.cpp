@@ -16,18 +16,18 @@
 
 #include "python_bindings/args.hpp"
 #include "python_bindings/boundary.hpp"
+#include "python_bindings/signature.hpp"
 
 namespace revuradova::py {
 namespace {
 
-constexpr const char* kParameters[] = {"source_type", "source_location", "knowledge_type", "domain",
-                                       "content"};
-constexpr Signature kSignature{"PyKnowledgeObject", kParameters};
+using NewParameters = Parameters<Receiver::none, "PyKnowledgeObject", "source_type",
+                                 "source_location", "knowledge_type", "domain", "content">;
 
 PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&] {
         PyObject* values[5];
-        parse_arguments(kSignature, args, kwargs, values);
+        parse_arguments(NewParameters::signature, args, kwargs, values);
         // Every argument is converted before either type text is parsed.
         const TextArg source_type_arg = text_arg(values[0], "source_type");
         const TextArg source_location_arg = text_arg(values[1], "source_location");
@@ -80,9 +80,7 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("PyKnowledgeObject(source_type, source_location, knowledge_type, domain, "
-                       "content)\n--\n\nPython binding for KnowledgeObject")},
+    {Py_tp_doc, const_cast<char*>(NewParameters::doc<"Python binding for KnowledgeObject">.data)},
     {Py_tp_new, reinterpret_cast<void*>(knowledge_object_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<KnowledgeObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(knowledge_object_repr)},

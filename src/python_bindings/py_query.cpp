@@ -22,6 +22,7 @@
 #include "python_bindings/args.hpp"
 #include "python_bindings/boundary.hpp"
 #include "python_bindings/classes.hpp"
+#include "python_bindings/signature.hpp"
 #include "retrieval/query_understanding.hpp"
 
 namespace revuradova::py {
@@ -50,18 +51,18 @@ PyObject* intent_repr(PyObject* self) {
 }
 
 PyMethodDef kIntentMethods[] = {
-    {"factual_lookup", named_constructor<QueryIntent::FactualLookup>, METH_NOARGS | METH_STATIC,
-     "factual_lookup()\n--\n\n"},
-    {"procedure_guidance", named_constructor<QueryIntent::ProcedureGuidance>,
-     METH_NOARGS | METH_STATIC, "procedure_guidance()\n--\n\n"},
-    {"compliance_check", named_constructor<QueryIntent::ComplianceCheck>, METH_NOARGS | METH_STATIC,
-     "compliance_check()\n--\n\n"},
-    {"comparison", named_constructor<QueryIntent::Comparison>, METH_NOARGS | METH_STATIC,
-     "comparison()\n--\n\n"},
-    {"trend_analysis", named_constructor<QueryIntent::TrendAnalysis>, METH_NOARGS | METH_STATIC,
-     "trend_analysis()\n--\n\n"},
-    {"definition", named_constructor<QueryIntent::Definition>, METH_NOARGS | METH_STATIC,
-     "definition()\n--\n\n"},
+    method_def<Parameters<Receiver::none, "factual_lookup">>(
+        named_constructor<QueryIntent::FactualLookup>, METH_NOARGS | METH_STATIC),
+    method_def<Parameters<Receiver::none, "procedure_guidance">>(
+        named_constructor<QueryIntent::ProcedureGuidance>, METH_NOARGS | METH_STATIC),
+    method_def<Parameters<Receiver::none, "compliance_check">>(
+        named_constructor<QueryIntent::ComplianceCheck>, METH_NOARGS | METH_STATIC),
+    method_def<Parameters<Receiver::none, "comparison">>(named_constructor<QueryIntent::Comparison>,
+                                                         METH_NOARGS | METH_STATIC),
+    method_def<Parameters<Receiver::none, "trend_analysis">>(
+        named_constructor<QueryIntent::TrendAnalysis>, METH_NOARGS | METH_STATIC),
+    method_def<Parameters<Receiver::none, "definition">>(named_constructor<QueryIntent::Definition>,
+                                                         METH_NOARGS | METH_STATIC),
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
@@ -79,9 +80,8 @@ PyType_Spec kIntentSpec =
 
 LazyType g_intent_type{&kIntentSpec, "PyQueryIntent"};
 
-constexpr const char* kQueryParameter[] = {"query"};
-constexpr Signature kInferSignature{"infer_intent", kQueryParameter};
-constexpr Signature kUnderstandSignature{"understand", kQueryParameter};
+using InferParameters = Parameters<Receiver::none, "infer_intent", "query">;
+using UnderstandParameters = Parameters<Receiver::none, "understand", "query">;
 
 // The context of the one `query` argument of infer_intent and understand.
 QueryContext understood(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
@@ -93,13 +93,15 @@ QueryContext understood(const Signature& signature, PyObject* const* args, Py_ss
 }
 
 PyObject* infer_intent(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard(
-        [&] { return new_intent(understood(kInferSignature, args, nargs, kwnames).intent); });
+    return guard([&] {
+        return new_intent(understood(InferParameters::signature, args, nargs, kwnames).intent);
+    });
 }
 
 PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&] {
-        const QueryContext context = understood(kUnderstandSignature, args, nargs, kwnames);
+        const QueryContext context =
+            understood(UnderstandParameters::signature, args, nargs, kwnames);
         return make_tuple(
                    to_str(intent_name(context.intent)),
                    make_list(context.entities, [](const std::string& e) { return to_str(e); }))
@@ -108,10 +110,10 @@ PyObject* understand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 }
 
 PyMethodDef kUnderstandingMethods[] = {
-    {"infer_intent", as_method(infer_intent), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "infer_intent(query)\n--\n\n"},
-    {"understand", as_method(understand), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "understand(query)\n--\n\n"},
+    method_def<InferParameters>(as_method(infer_intent),
+                                METH_FASTCALL | METH_KEYWORDS | METH_STATIC),
+    method_def<UnderstandParameters>(as_method(understand),
+                                     METH_FASTCALL | METH_KEYWORDS | METH_STATIC),
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 

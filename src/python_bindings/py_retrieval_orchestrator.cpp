@@ -21,7 +21,9 @@
 #include "python_bindings/classes.hpp"
 #include "python_bindings/methods.hpp"
 #include "python_bindings/py_knowledge_object.hpp"
+#include "python_bindings/signature.hpp"
 #include "retrieval/orchestrator.hpp"
+#include "util/look_ahead.hpp"
 
 namespace revuradova::py {
 namespace {
@@ -30,15 +32,15 @@ using OrchestratorInstance = Instance<RetrievalOrchestrator>;
 
 LazyType& type();
 
-constexpr const char* kNewParameters[] = {
-    "enable_bm25",          "enable_entity_graph",          "enable_topics",
-    "enable_vector_search", "enable_progressive_filtering", "max_results"};
-constexpr Signature kNewSignature{"PyRetrievalOrchestrator", kNewParameters};
+using NewParameters = Parameters<Receiver::none, "PyRetrievalOrchestrator", "enable_bm25",
+                                 "enable_entity_graph", "enable_topics", "enable_vector_search",
+                                 "enable_progressive_filtering", "max_results">;
+constexpr const auto& kNewParameters = NewParameters::names;
 
 PyObject* orchestrator_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
     return guard([&] {
         PyObject* values[6];
-        parse_arguments(kNewSignature, args, kwargs, values);
+        parse_arguments(NewParameters::signature, args, kwargs, values);
         OrchestratorConfig config;
         config.enable_bm25 = flag_arg(values[0], kNewParameters[0]);
         config.enable_entity_graph = flag_arg(values[1], kNewParameters[1]);
@@ -50,13 +52,12 @@ PyObject* orchestrator_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) 
     });
 }
 
-constexpr const char* kIndexParameters[] = {"doc"};
-constexpr Signature kIndexSignature{"index_document", kIndexParameters};
+using IndexParameters = Parameters<Receiver::self, "index_document", "doc">;
 
 PyObject* index_document(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
     return run_method<RetrievalOrchestrator, ExclusiveBorrow, 1>(
-        self, type(), kIndexSignature, args, nargs, kwnames,
+        self, type(), IndexParameters::signature, args, nargs, kwnames,
         [](RetrievalOrchestrator& orchestrator, auto& arguments) {
             const KnowledgeObjectRef doc = knowledge_object_arg(arguments[0], "doc");
             if (BM25Indexer* index = orchestrator.bm25_indexer()) index->index_document(doc.get());
@@ -85,13 +86,13 @@ public:
             const auto item_at = [&](Py_ssize_t i) {
                 return list ? PyList_GetItem(documents, i) : PyTuple_GetItem(documents, i);
             };
-            for (Py_ssize_t i = 0; i < size && i < kAhead; ++i) __builtin_prefetch(item_at(i));
-            for (Py_ssize_t i = 0; i < size; ++i) {
-                if (i + kAhead < size) __builtin_prefetch(item_at(i + kAhead));
-                PyObject* item = item_at(i);
-                if (item == nullptr) throw PythonError();
-                pointers_.push_back(&knowledge_object_value(item, "documents"));
-            }
+            visit_looking_ahead(
+                size, kAhead, [&](Py_ssize_t i) { __builtin_prefetch(item_at(i)); },
+                [&](Py_ssize_t i) {
+                    PyObject* item = item_at(i);
+                    if (item == nullptr) throw PythonError();
+                    pointers_.push_back(&knowledge_object_value(item, "documents"));
+                });
             return;
         }
         if (!PySequence_Check(documents)) {
@@ -118,12 +119,12 @@ private:
     std::vector<const KnowledgeObject*> pointers_;
 };
 
-constexpr const char* kSearchParameters[] = {"query", "documents"};
-constexpr Signature kSearchSignature{"search", kSearchParameters};
+using SearchParameters = Parameters<Receiver::self, "search", "query", "documents">;
+using StatsParameters = Parameters<Receiver::self, "stats">;
 
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_method<RetrievalOrchestrator, SharedBorrow, 2>(
-        self, type(), kSearchSignature, args, nargs, kwnames,
+        self, type(), SearchParameters::signature, args, nargs, kwnames,
         [](const RetrievalOrchestrator& orchestrator, auto& arguments) {
             const TextArg query = text_arg(arguments[0], "query");
             const DocumentList documents(arguments[1]);
@@ -161,19 +162,15 @@ PyObject* stats(PyObject* self, PyObject*) {
 }
 
 PyMethodDef kMethods[] = {
-    {"index_document", as_method(index_document), METH_FASTCALL | METH_KEYWORDS,
-     "index_document($self, doc)\n--\n\n"},
-    {"search", as_method(search), METH_FASTCALL | METH_KEYWORDS,
-     "search($self, query, documents)\n--\n\n"},
-    {"stats", as_method(stats), METH_NOARGS, "stats($self)\n--\n\n"},
+    method_def<IndexParameters>(as_method(index_document), METH_FASTCALL | METH_KEYWORDS),
+    method_def<SearchParameters>(as_method(search), METH_FASTCALL | METH_KEYWORDS),
+    method_def<StatsParameters>(as_method(stats), METH_NOARGS),
     {nullptr, nullptr, 0, nullptr} /* sentinel */
 };
 
 PyType_Slot kSlots[] = {
     {Py_tp_doc,
-     const_cast<char*>("PyRetrievalOrchestrator(enable_bm25, enable_entity_graph, enable_topics, "
-                       "enable_vector_search, enable_progressive_filtering, max_results)\n--\n\n"
-                       "Python binding for RetrievalOrchestrator")},
+     const_cast<char*>(NewParameters::doc<"Python binding for RetrievalOrchestrator">.data)},
     {Py_tp_new, reinterpret_cast<void*>(orchestrator_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<RetrievalOrchestrator>)},
     {Py_tp_methods, kMethods},

@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace revuradova::text {
 
@@ -99,3 +102,10 @@ struct TextHash {
 };
 
 }  // namespace revuradova::text
+
+namespace revuradova {
+
+/// Maps from text to text (metadata, attributes), keyed with the per-process hash.
+using TextMap = std::unordered_map<std::string, std::string, text::TextHash, std::equal_to<>>;
+
+}  // namespace revuradova
