@@ -153,13 +153,13 @@ demo: install-demo
 
 bench: install
 	$(VPY) -m pip install -q --no-build-isolation ".[bench]"
-	$(VPY) benchmarks/bench_bm25.py
-	$(VPY) benchmarks/goals.py $(GOALS_ARGS)
-	$(VPY) benchmarks/run.py $(BENCH_ARGS)
-	$(VPY) -P benchmarks/ingest.py
-	$(VPY) -P benchmarks/classifier.py
-	$(VPY) -P benchmarks/kb.py
-	$(VPY) -P benchmarks/quality.py
+	$(VPY) -m benchmarks index
+	$(VPY) -m benchmarks goals $(GOALS_ARGS)
+	$(VPY) -m benchmarks compare $(BENCH_ARGS)
+	$(VPY) -m benchmarks ingest
+	$(VPY) -m benchmarks classifier
+	$(VPY) -m benchmarks kb
+	$(VPY) -m benchmarks quality
 
 clean:
 	rm -rf build $(VENV) *.egg-info

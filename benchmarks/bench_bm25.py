@@ -1,6 +1,6 @@
 """BM25 index speed on a synthetic corpus: indexing rate, query latency, memory.
 
-Run with `make bench` (or `python benchmarks/bench_bm25.py [--docs N]`).
+Run with `make bench` (or `python -m benchmarks index [--docs N]`).
 """
 
 import argparse

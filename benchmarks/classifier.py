@@ -1,6 +1,6 @@
 """Accuracy of the default knowledge-type classifier on passages labelled by hand.
 
-    python benchmarks/classifier.py
+    python -m benchmarks classifier
 
 data/classifier_sample.jsonl holds 200 text passages drawn at random (seed 11) from the
 licences, package descriptions (METADATA), READMEs and change notes that the test extra

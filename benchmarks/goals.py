@@ -10,8 +10,8 @@ texts already in memory, and the peak RSS growth is what the build added. The fi
 road: PyRetrievalOrchestrator.search over 100,000 passed documents, against the release
 before this work and against one C memchr pass over the same contents.
 
-    python benchmarks/goals.py            # wide synthetic 10k/100k/1M, Zipf 100k, paragraphs
-    python benchmarks/goals.py --quick    # wide synthetic 10k and the paragraphs only
+    python -m benchmarks goals            # wide synthetic 10k/100k/1M, Zipf 100k, paragraphs
+    python -m benchmarks goals --quick    # wide synthetic 10k and the paragraphs only
 
 Writes benchmarks/results/goals.json and goals.md and refreshes the goals section of
 benchmarks/README.md.
@@ -33,7 +33,7 @@ sys.path.insert(0, str(HERE))
 import corpora  # noqa: E402
 import filtered_road  # noqa: E402
 import numpy as np  # noqa: E402
-from measure import in_child, restart_peak_rss, rss_kib  # noqa: E402
+from measure import in_child, percentile, restart_peak_rss, rss_kib  # noqa: E402
 
 RESULTS = HERE / "results"
 README = HERE / "README.md"
@@ -224,7 +224,7 @@ def search_side_by_side(corpus):
         out[cls] = {}
         for name in runners:
             values = [times[name][i] for i in picked]
-            p50, p99 = np.percentile(values, [50, 99])
+            p50, p99 = percentile(values, 0.50), percentile(values, 0.99)
             out[cls][name] = {
                 "mean_ms": statistics.fmean(values) * 1e3,
                 "p50_ms": p50 * 1e3,
@@ -359,7 +359,7 @@ def number(value):
 def markdown(results):
     lines = [
         f"Measured {results['date']} on {results['machine']} with Python {results['python']}, "
-        f"in {results['elapsed_s'] / 60:.0f} minutes (`python benchmarks/goals.py"
+        f"in {results['elapsed_s'] / 60:.0f} minutes (`python -m benchmarks goals"
         f"{' --quick' if results['quick'] else ''}`).",
         "",
         "| goal | corpus | class | measure | ours | peer | peer's | ratio | target | met |",

@@ -7,7 +7,7 @@ table of up to 2**20 buckets they all pile into one probe run. With a keyed hash
 one indexing and searching them became quadratic. The same number of random tokens of the
 same shape is the yardstick.
 
-Run: python benchmarks/hash_flooding.py [--tokens N]
+Run: python -m benchmarks flooding [--tokens N]
 """
 
 import argparse

@@ -1,6 +1,6 @@
 """Reading throughput per source type against the bare parser, and a folder with 2 workers.
 
-    python benchmarks/ingest.py [--files N]
+    python -m benchmarks ingest [--files N]
 
 Files are generated from the standard library's docstrings (real prose) with the writers the
 test extra installs. For each type: MB/s and passages/s of read_bytes + passages, the bare

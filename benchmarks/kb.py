@@ -1,6 +1,6 @@
 """The knowledge base's speed: add, open, refresh, search and ask at scale.
 
-    python benchmarks/kb.py [--passages N] [--files F]
+    python -m benchmarks kb [--passages N] [--files F]
 
 A folder of F text files holding N passages in all, written from the standard library's
 docstrings; then: add (read, store, index), open of the stored base (index rebuilt from

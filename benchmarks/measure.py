@@ -19,6 +19,8 @@ def current_rss_bytes():
 
 
 def percentile(values, fraction):
+    """The one percentile of every benchmark: the value at rank floor(fraction * n) of the
+    sorted values (no interpolation), so p50 and p99 are measured values."""
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 

@@ -1,6 +1,6 @@
 """Answer quality of the knowledge base on real documents, against bm25s.
 
-    python -P benchmarks/quality.py
+    python -m benchmarks quality
 
 The corpus is the documentation tree of one pinned Django release (documents.py), read
 into passages by the knowledge base. data/quality_questions.jsonl holds 52 questions, each

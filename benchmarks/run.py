@@ -2,7 +2,7 @@
 scores against bm25s. Writes benchmarks/results/latest.json, a markdown table and a
 latency chart, and refreshes the results section of benchmarks/README.md.
 
-    python benchmarks/run.py            # real corpus, 10k, 100k and 1M synthetic documents
+    python -m benchmarks compare            # real corpus, 10k, 100k and 1M synthetic documents
     python benchmarks/run.py --quick    # real corpus and 10k only
 """
 
