@@ -10,6 +10,10 @@
 * wide synthetic: seeded documents of 50-400 tokens drawn with NumPy over a million made-up
   words, weights 1 / (rank + 100), so that even the most common word is in about a fifth
   of the documents (with plain Zipf weights it is in nearly all of them);
+* boilerplate: the paragraphs of the machine's package documentation (every
+  /usr/share/doc/*/copyright and Debian changelog, and the licence files of the installed
+  Python distributions), repeats kept: licence texts recur across hundreds of files and
+  common words are in most paragraphs;
 * queries: seeded, short (1-3 terms) and long (8-15 terms), half of the terms Zipf-drawn
   and half uniform over the vocabulary, plus a few made of words that match nothing.
 """
@@ -115,6 +119,41 @@ def docstring_paragraphs():
             version = sysconfig.get_python_version()
         sources[f"{name} {version}"] = len(paragraphs) - before
     return paragraphs, sources
+
+
+def boilerplate_paragraphs(minimum=100_000, maximum=150_000):
+    """(paragraphs, sources): the blank-line-separated paragraphs of 5 tokens or more of the
+    system's package documentation, in sorted file order, repeats kept, up to `maximum`;
+    the docstring paragraphs are added after them if that gives fewer than `minimum`."""
+    import gzip
+
+    docs = Path("/usr/share/doc")
+    files = sorted(docs.glob("*/copyright"))
+    files += sorted(Path(sysconfig.get_paths()["purelib"]).glob("*.dist-info/LICEN[CS]E*"))
+    files += sorted(docs.glob("*/changelog.Debian.gz"))
+    paragraphs, sources = [], collections.Counter()
+    for path in files:
+        try:
+            data = path.read_bytes()
+            if path.suffix == ".gz":
+                data = gzip.decompress(data)
+        except (OSError, EOFError, gzip.BadGzipFile):
+            continue
+        kind = (
+            "copyright"
+            if path.name == "copyright"
+            else ("changelog" if "changelog" in path.name else "python licences")
+        )
+        for paragraph in data.decode("utf-8", "replace").split("\n\n"):
+            paragraph = " ".join(paragraph.split())
+            if len(tokenize(paragraph)) >= 5 and len(paragraphs) < maximum:
+                paragraphs.append(paragraph)
+                sources[kind] += 1
+    if len(paragraphs) < minimum:
+        extra, _ = docstring_paragraphs()
+        paragraphs += extra[: minimum - len(paragraphs)]
+        sources["docstrings"] = min(len(extra), minimum - sum(sources.values()))
+    return paragraphs, dict(sources)
 
 
 def wide_synthetic(

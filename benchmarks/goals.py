@@ -92,16 +92,25 @@ def zipf_corpus(count, seed):
     return tokenized_corpus(f"Zipf synthetic {count:,} (former generator)", texts, vocabulary, seed)
 
 
+def real_corpus(name, paragraphs, seed):
+    """A corpus of real paragraphs, queried over their own vocabulary ranked by frequency."""
+    tokens = [corpora.tokenize(p) for p in paragraphs]
+    return tokenized_corpus(
+        f"{name} {len(paragraphs):,}", paragraphs, corpora.ranked_vocabulary(tokens), seed
+    )
+
+
 def paragraph_corpus(seed):
     paragraphs, sources = corpora.docstring_paragraphs()
-    tokens = [corpora.tokenize(p) for p in paragraphs]
-    corpus = tokenized_corpus(
-        f"docstring paragraphs {len(paragraphs):,}",
-        paragraphs,
-        corpora.ranked_vocabulary(tokens),
-        seed,
-    )
+    corpus = real_corpus("docstring paragraphs", paragraphs, seed)
     corpus.sources = sources
+    return corpus
+
+
+def boilerplate_corpus(seed):
+    paragraphs, sources = corpora.boilerplate_paragraphs()
+    corpus = real_corpus("package docs, boilerplate", paragraphs, seed)
+    corpus.boilerplate_sources = sources
     return corpus
 
 
@@ -443,6 +452,7 @@ def main():
             yield lambda: zipf_corpus(100_000, 2)
             yield lambda: wide_corpus(1_000_000, 30)
         yield lambda: paragraph_corpus(40)
+        yield lambda: boilerplate_corpus(50)
 
     rows, search_tables, builds_by_corpus, extra = [], {}, {}, {}
     for make in corpus_plan():
@@ -454,6 +464,8 @@ def main():
         )
         if hasattr(corpus, "sources"):
             extra["paragraph_sources"] = corpus.sources
+        if hasattr(corpus, "boilerplate_sources"):
+            extra["boilerplate_sources"] = corpus.boilerplate_sources
         search = in_child(search_child)
         if "error" in search:
             print(f"  search: {search['error']}")
@@ -469,7 +481,8 @@ def main():
                     ),
                     flush=True,
                 )
-        if corpus.name.startswith(("wide synthetic 1,000,000", "docstring")) or args.quick:
+        builds_here = corpus.name.startswith(("wide synthetic 1,000,000", "docstring"))
+        if builds_here or (args.quick and not corpus.name.startswith("package docs")):
             builds = {
                 system: in_child(build_child, system)
                 for system in ["ours", "tantivy", "tantivy small heap"]

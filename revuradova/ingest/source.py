@@ -80,12 +80,22 @@ def gunzip_limited(data: bytes, limits: Limits) -> bytes:
     return out
 
 
+_OLE_SIGNATURE = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"
+
+
 def confirm_type(source_type: str, data: bytes) -> None:
     """Fails when the content contradicts the type the name gave."""
     if source_type == "pdf":
         if b"%PDF-" not in data[:1024]:
             raise ReadError("named .pdf but is not a PDF (no %PDF- header)")
     elif source_type in ("docx", "xlsx"):
+        if data.startswith(_OLE_SIGNATURE):
+            # Office writes a password-protected document as an OLE compound file holding
+            # the encrypted package (and the old .doc/.xls formats use the same container).
+            raise ReadError(
+                f"named .{source_type} but is an OLE compound file: an encrypted "
+                "(password-protected) or legacy-format Office document"
+            )
         if not data.startswith(b"PK\x03\x04"):
             raise ReadError(f"named .{source_type} but is not a zip archive")
     elif looks_binary(data):

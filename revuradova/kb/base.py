@@ -3,22 +3,17 @@
 from __future__ import annotations
 
 import contextlib
-import hashlib
 import json
 import os
 import threading
 from collections.abc import Iterable, Sequence
 
 from revuradova._core import PyQueryUnderstanding, PyRetrievalOrchestrator
-from revuradova.ingest import DEFAULT_WORDS, Passage
-from revuradova.ingest.passages import assign
-from revuradova.ingest.reading import DEFAULT_LIMITS
-from revuradova.ingest.walk import FolderReport, extract, find_files
-from revuradova.kb import store
+from revuradova.ingest import Passage
+from revuradova.kb import files, store
 from revuradova.kb.contents import Contents
 from revuradova.kb.results import Answer, Change, ClosedError, Hit, Where
 from revuradova.kb.snippets import make_snippet, query_terms
-from revuradova.kb.store import Stored
 
 Paths = str | os.PathLike | Iterable[str | os.PathLike]
 
@@ -84,9 +79,9 @@ class KnowledgeBase:
             for path in paths:
                 self._db.execute(
                     "INSERT OR REPLACE INTO roots VALUES (?, ?)",
-                    (path, json.dumps(_storable(options))),
+                    (path, json.dumps(files.storable(options))),
                 )
-                self._read_root(path, options, change, edit, only_changed=False)
+                files.read_root(self._db, path, options, change, edit, only_changed=False)
             return change
 
     def refresh(self) -> Change:
@@ -95,9 +90,11 @@ class KnowledgeBase:
         with self._lock, self._change() as (change, edit):
             for root, options in self._db.execute("SELECT root, options FROM roots").fetchall():
                 if not os.path.exists(root):
-                    change.files_removed += self._drop_files(root, change, edit)
+                    change.files_removed += files.drop_files(self._db, root, change, edit)
                     continue
-                self._read_root(root, json.loads(options), change, edit, only_changed=True)
+                files.read_root(
+                    self._db, root, json.loads(options), change, edit, only_changed=True
+                )
             return change
 
     def remove(self, paths: Paths) -> Change:
@@ -107,7 +104,7 @@ class KnowledgeBase:
         paths = _paths(paths)
         with self._lock, self._change() as (change, edit):
             for path in paths:
-                removed = self._drop_files(path, change, edit)
+                removed = files.drop_files(self._db, path, change, edit)
                 self._db.execute("DELETE FROM roots WHERE root = ?", (path,))
                 if not removed:
                     raise FileNotFoundError(f"nothing added under {path!r}")
@@ -130,8 +127,8 @@ class KnowledgeBase:
         """Every passage held, in file then passage order."""
         with self._lock:
             self._check_open()
-            files = self._contents.files
-            return [record.passage() for file in sorted(files) for record, _ in files[file]]
+            by_file = self._contents.files
+            return [record.passage() for file in sorted(by_file) for record, _ in by_file[file]]
 
     def search_many(self, queries: Sequence[str], limit: int = 10, where: Where | None = None):
         return [self.search(query, limit, where) for query in queries]
@@ -176,7 +173,7 @@ class KnowledgeBase:
         included) rolls the store back and leaves the contents in memory as they were."""
         self._check_open()
         change = Change()
-        edit = _Edit()
+        edit = files.Edit()
         self._db.execute("BEGIN IMMEDIATE")
         try:
             yield change, edit
@@ -188,101 +185,6 @@ class KnowledgeBase:
         self._db.execute("COMMIT")
         if edit:
             self._contents = contents
-
-    def _read_root(
-        self, root: str, options: dict, change: Change, edit: _Edit, only_changed: bool
-    ) -> None:
-        """Reads the files under `root` (or the file `root`) into the store. With
-        `only_changed`, a file whose size and modification time are as stored is not
-        opened, and one whose content hash is as stored is not read again."""
-        known = {
-            path: (size, mtime, digest)
-            for path, size, mtime, digest in self._db.execute(
-                "SELECT path, size, mtime_ns, sha256 FROM files WHERE root = ?", (root,)
-            )
-        }
-        report = FolderReport()
-        folder = os.path.isdir(root)
-        base = root if folder else os.path.dirname(root) or "."
-        include = options.get("include", ("*",)) if folder else (os.path.basename(root),)
-        files = find_files(
-            base, include, options.get("exclude", ()), options.get("follow_symlinks", False),
-            report,
-        )  # fmt: skip
-        limits = options.get("limits", DEFAULT_LIMITS)
-        words = options.get("max_words", DEFAULT_WORDS)
-        seen: set[str] = set()
-        for real, shown in files:
-            path = os.path.abspath(real)
-            seen.add(path)
-            try:
-                info = os.stat(path)
-                old = known.get(path)
-                if only_changed and old and (info.st_size, info.st_mtime_ns) == old[:2]:
-                    change.files_unchanged += 1
-                    continue
-                digest = _sha256(path)
-            except OSError as error:
-                report.skipped.append((shown, f"{type(error).__name__}: {error.strerror}"))
-                continue
-            if only_changed and old and old[2] == digest:
-                change.files_unchanged += 1
-                self._db.execute(
-                    "UPDATE files SET size = ?, mtime_ns = ? WHERE path = ?",
-                    (info.st_size, info.st_mtime_ns, path),
-                )
-                continue
-            key_path = os.path.join(root, shown) if folder else root
-            outcome = extract(real, shown, limits, words, key_path)
-            if isinstance(outcome, str):
-                report.skipped.append((shown, outcome))
-                continue
-            source_type, passages = outcome
-            report.files[source_type] += 1
-            rows = [(Stored.of(p, path), p.text) for p in (_assigned(p, options) for p in passages)]
-            removed = self._db.execute("DELETE FROM passages WHERE file = ?", (path,)).rowcount
-            change.passages_removed += max(removed, 0)
-            self._db.execute(
-                "INSERT OR REPLACE INTO files VALUES (?, ?, ?, ?, ?)",
-                (path, root, info.st_size, info.st_mtime_ns, digest),
-            )
-            store.insert_passages(self._db, (record for record, _ in rows))
-            edit.read[path] = rows
-            report.passages += len(rows)
-            change.files_read += 1
-            change.passages_added += len(rows)
-        change.reports.append(report)
-        for path in set(known) - seen:
-            change.files_removed += self._drop_files(path, change, edit, exact=True)
-
-    def _drop_files(self, path: str, change: Change, edit: _Edit, exact: bool = False) -> int:
-        if exact:
-            files = [path]
-        else:
-            prefix = path.rstrip(os.sep) + os.sep
-            files = [
-                f
-                for (f,) in self._db.execute("SELECT path FROM files")
-                if f == path or f.startswith(prefix)
-            ]
-        for file in files:
-            removed = self._db.execute("DELETE FROM passages WHERE file = ?", (file,)).rowcount
-            change.passages_removed += max(removed, 0)
-            self._db.execute("DELETE FROM files WHERE path = ?", (file,))
-            edit.dropped.add(file)
-            edit.read.pop(file, None)
-        return len(files)
-
-
-class _Edit:
-    """The files a change drops, and those it read again (their records and texts)."""
-
-    def __init__(self) -> None:
-        self.dropped: set[str] = set()
-        self.read: dict[str, list[tuple[Stored, str]]] = {}
-
-    def __bool__(self) -> bool:
-        return bool(self.dropped or self.read)
 
 
 def _ranked(contents: Contents, query: str, limit: int, where: Where | None):
@@ -312,35 +214,10 @@ def _hit(contents: Contents, object_id: str, score: float | None, terms) -> Hit:
     )  # fmt: skip
 
 
-def _assigned(passage: Passage, options: dict) -> Passage:
-    passage = assign(passage, "knowledge_type", options.get("knowledge_type"))
-    return assign(passage, "domain", options.get("domain"))
-
-
 def _paths(paths: Paths) -> list[str]:
     if isinstance(paths, (str, os.PathLike)):
         paths = [paths]
     return [os.fspath(p) for p in paths]
-
-
-def _sha256(path: str) -> str:
-    digest = hashlib.sha256()
-    with open(path, "rb") as stream:
-        for block in iter(lambda: stream.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
-def _storable(options: dict) -> dict:
-    """The options a later refresh reads the same root with (those JSON can hold)."""
-    out = {}
-    for name, value in options.items():
-        try:
-            json.dumps(value)
-        except TypeError:
-            continue
-        out[name] = value
-    return out
 
 
 def _intent(question: str) -> str:

@@ -37,6 +37,19 @@ def test_truncated_and_corrupt_office_files(make, name):
     refused(broken, name, "corrupt|truncated|encrypted")
 
 
+def test_encrypted_office_files_and_broken_text_formats():
+    # A password-protected docx/xlsx is an OLE compound file around the encrypted package.
+    ole = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + b"\x00" * 504
+    refused(ole, "locked.docx", "encrypted")
+    refused(ole, "locked.xlsx", "encrypted")
+    refused(b'{"a": [1, 2', "cut.json", "JSON")
+    refused(b"a: [1, 2\nb: {", "cut.yaml", "YAML")
+    # Formats without an invalid form read what is there.
+    assert read_bytes(b'name,team\nann,"sal', "cut.csv").sections
+    assert read_bytes(b"# Title\n\n```\nunclosed", "cut.md").sections
+    assert read_bytes(b"<html><body><h1>T</h1><p>cut <b", "cut.html").sections
+
+
 def test_zip_bomb_is_refused_before_inflating():
     archive = io.BytesIO()
     with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -30,6 +31,9 @@ bool any_reaches(const float* block, float bar) {
 
 // The largest float not above `bar`.
 float below(double bar) {
+    constexpr auto kLargest = static_cast<double>(std::numeric_limits<float>::max());
+    if (bar > kLargest) return std::numeric_limits<float>::infinity();
+    if (!(bar >= -kLargest)) return -std::numeric_limits<float>::infinity();
     const auto rounded = static_cast<float>(bar);
     return static_cast<double>(rounded) <= bar ? rounded : std::nextafter(rounded, -HUGE_VALF);
 }
@@ -83,32 +87,32 @@ void Accumulators::add(const Posting* postings, std::size_t count, const float* 
 
 void Accumulators::harvest(TopK& top) const {
     const float* score = scores_.data();
-    // Most slots fall below the threshold: one comparison with a local copy rejects them
-    // here, and the rest take the exact test.
-    double bar = top.threshold();
+    // Most slots fall below the threshold: one float comparison with a local copy (rounded
+    // down, so it never passes over a slot that reaches the exact one) rejects them here,
+    // and the rest take the exact test.
+    float bar = below(top.threshold());
     const auto consider = [&](DocSlot slot) {
         if (!top.would_enter(slot, score[slot])) return;
         top.offer({slot, score[slot]});
-        bar = top.threshold();
+        bar = below(top.threshold());
     };
     if (!dense_) {
         for (const DocSlot slot : touched_) {
-            if (!(static_cast<double>(score[slot]) < bar)) consider(slot);
+            if (score[slot] >= bar) consider(slot);
         }
         return;
     }
     // A block of slots that holds nothing reaching the threshold is passed over after one
-    // comparison each, written so that the compiler does them side by side. (The float
-    // threshold is rounded down, so no slot that reaches the exact one is passed over.)
+    // comparison each, written so that the compiler does them side by side.
     std::size_t slot = 0;
     for (; slot + kScanBlock <= slots_; slot += kScanBlock) {
-        if (!any_reaches(score + slot, below(bar))) continue;
+        if (!any_reaches(score + slot, bar)) continue;
         for (std::size_t j = slot; j < slot + kScanBlock; ++j) {
-            if (!(static_cast<double>(score[j]) < bar)) consider(static_cast<DocSlot>(j));
+            if (score[j] >= bar) consider(static_cast<DocSlot>(j));
         }
     }
     for (; slot < slots_; ++slot) {
-        if (!(static_cast<double>(score[slot]) < bar)) consider(static_cast<DocSlot>(slot));
+        if (score[slot] >= bar) consider(static_cast<DocSlot>(slot));
     }
 }
 
