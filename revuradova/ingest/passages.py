@@ -81,7 +81,7 @@ def _group_rows(sections: tuple[Section, ...], max_words: int) -> Iterator[Secti
 
     def merged() -> Section:
         first, last = group[0], group[-1]
-        text = "\n\n".join(s.text for s in group)
+        text = "\n\n".join([s.text for s in group])
         rows = None
         if first.position.rows and last.position.rows:
             rows = (first.position.rows[0], last.position.rows[1])

@@ -35,7 +35,10 @@ class Sections:
 
 
 class Headings:
-    """The heading path: a heading of level n replaces those of level n and deeper."""
+    """The heading path: a heading of level n replaces those of level n and deeper.
+
+    (The readers build lists rather than pass generator expressions: CPython 3.13 can crash
+    when allocating a generator's frame fails, and a list comprehension makes none.)"""
 
     def __init__(self) -> None:
         self._levels: list[tuple[int, str]] = []
@@ -47,7 +50,7 @@ class Headings:
 
     @property
     def path(self) -> tuple[str, ...]:
-        return tuple(title for _, title in self._levels)
+        return tuple([title for _, title in self._levels])
 
 
 class Outline:
@@ -141,7 +144,7 @@ _SPACES = re.compile(r"[ \t\r\f\v]+")
 
 
 def _tidy(text: str) -> str:
-    lines = (_SPACES.sub(" ", line).strip() for line in text.split("\n"))
+    lines = [_SPACES.sub(" ", line).strip() for line in text.split("\n")]
     return re.sub(r"\n{3,}", "\n\n", "\n".join(lines)).strip()
 
 
@@ -234,9 +237,9 @@ def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | Non
             outline.paragraph("\n")
             stack.append((node, True))
         children = list(node.iter(include_text=True))
-        stack.extend((child, False) for child in reversed(children))
+        stack.extend([(child, False) for child in reversed(children)])
     sections = outline.done()
     if title:
         # Text before the first heading has the page's title as its heading path.
-        sections = tuple(replace(s, headings=s.headings or (title,)) for s in sections)
+        sections = tuple([replace(s, headings=s.headings or (title,)) for s in sections])
     return sections, title
