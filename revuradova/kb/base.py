@@ -194,15 +194,12 @@ def _ranked(contents: Contents, query: str, limit: int, where: Where | None):
     fetch = limit if where is None else max(4 * limit, 32)
     while True:
         ranked = contents.index.search(query, fetch)
-        if where is not None:
-            ranked_all, ranked = (
-                ranked,
-                [(i, s) for i, s in ranked if where.accepts(contents.records[i])],
-            )
-            if len(ranked) < limit and len(ranked_all) == fetch:
-                fetch *= 4
-                continue
-        return ranked[:limit]
+        if where is None:
+            return ranked[:limit]
+        kept = [(i, s) for i, s in ranked if where.accepts(contents.records[i])]
+        if len(kept) >= limit or len(ranked) < fetch:
+            return kept[:limit]
+        fetch *= 4
 
 
 def _hit(contents: Contents, object_id: str, score: float | None, terms) -> Hit:

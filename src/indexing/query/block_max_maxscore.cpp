@@ -11,13 +11,13 @@ namespace {
 class MaxScore {
 public:
     MaxScore(QueryScorer& scorer, QueryCursors& query, TopK& top)
-        : scorer_(scorer), query_(query), top_(top), average_(scorer.average()) {
-        for (TermCursor& cursor : query.cursors) order_.push_back(&cursor);
-        std::stable_sort(
-            order_.begin(), order_.end(),
-            [](const TermCursor* a, const TermCursor* b) { return a->bound() < b->bound(); });
-        double running = 0.0;
-        for (const TermCursor* cursor : order_) prefix_.push_back(running += cursor->bound());
+        : scorer_(scorer),
+          query_(query),
+          top_(top),
+          average_(scorer.average()),
+          prefix_(query.prefix) {
+        order_.reserve(query.by_bound.size());
+        for (const std::uint32_t c : query.by_bound) order_.push_back(&query.cursors[c]);
     }
 
     void run() {
@@ -100,7 +100,7 @@ private:
     TopK& top_;
     const float average_;
     std::vector<TermCursor*> order_;
-    std::vector<double> prefix_;  // prefix_[i]: the sum of the first i + 1 bounds
+    const std::vector<double>& prefix_;  // prefix_[i]: the sum of the first i + 1 bounds
     std::size_t essential_ = 0;
 };
 

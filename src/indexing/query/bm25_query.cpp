@@ -44,17 +44,12 @@ double starting_threshold(const InvertedIndex& index, QueryScorer& scorer,
 // pays only when the postings it must walk (those of the terms that can lift a document
 // above the starting threshold with the weaker ones) are a small share.
 bool worth_pruning(const QueryCursors& query, double floor) {
-    std::vector<const TermCursor*> by_bound;
-    for (const TermCursor& cursor : query.cursors) by_bound.push_back(&cursor);
-    std::sort(by_bound.begin(), by_bound.end(),
-              [](const TermCursor* a, const TermCursor* b) { return a->bound() < b->bound(); });
     std::size_t total = 0;
     std::size_t walked = 0;
-    double prefix = 0.0;
-    for (const TermCursor* cursor : by_bound) {
-        prefix += cursor->bound();
-        total += cursor->size() * cursor->repeats();
-        if (prefix * query.widen >= floor) walked += cursor->size();
+    for (std::size_t i = 0; i < query.by_bound.size(); ++i) {
+        const TermCursor& cursor = query.cursors[query.by_bound[i]];
+        total += cursor.size() * cursor.repeats();
+        if (query.prefix[i] * query.widen >= floor) walked += cursor.size();
     }
     return walked * kWalkCost <= total;
 }

@@ -137,6 +137,8 @@ struct QueryCursors {
     std::vector<TermCursor> cursors;
     std::vector<std::uint32_t> token_cursor;
     double widen = 1.0;  // bounds times this are never below the float sums they bound
+    std::vector<std::uint32_t> by_bound;  // cursors by ascending bound (ties: first seen first)
+    std::vector<double> prefix;           // prefix[i]: the sum of the first i + 1 of by_bound
 
     QueryCursors(const std::vector<QueryTerm>& query, float average);
 

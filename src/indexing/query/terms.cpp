@@ -1,5 +1,8 @@
 #include "indexing/query/terms.hpp"
 
+#include <algorithm>
+#include <numeric>
+
 #include "indexing/bm25_scorer.hpp"
 #include "indexing/query/cursor.hpp"
 
@@ -42,6 +45,14 @@ QueryCursors::QueryCursors(const std::vector<QueryTerm>& query, float average) {
     }
     // The worst rounding error of a float sum over the tokens, and then some.
     widen = 1.0 + static_cast<double>(token_cursor.size() + 2) * 0x1p-22;
+    by_bound.resize(cursors.size());
+    std::iota(by_bound.begin(), by_bound.end(), 0u);
+    std::stable_sort(by_bound.begin(), by_bound.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return cursors[a].bound() < cursors[b].bound();
+    });
+    double running = 0.0;
+    prefix.reserve(by_bound.size());
+    for (const std::uint32_t c : by_bound) prefix.push_back(running += cursors[c].bound());
 }
 
 }  // namespace revuradova
