@@ -1,14 +1,19 @@
 #include "retrieval/orchestrator.hpp"
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace revuradova {
 namespace {
 
-// "stageN: A → B docs", the root span's progress line for stages 2 to 4.
-std::string root_stage_event(int stage, std::size_t before, std::size_t after) {
-    return "stage" + std::to_string(stage) + ": " + counts_arrow(before, after) + " docs";
+// The root span's progress line for a stage: "stage1: N docs → M" for stage 1,
+// "stageN: A → B docs" for the others.
+std::string root_stage_event(std::size_t number, std::size_t before, std::size_t after) {
+    if (number == 1) {
+        return "stage1: " + std::to_string(before) + " docs \u2192 " + std::to_string(after);
+    }
+    return "stage" + std::to_string(number) + ": " + counts_arrow(before, after) + " docs";
 }
 
 }  // namespace
@@ -54,8 +59,9 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     return result;
 }
 
-// The passed documents are grouped by identifier once; from then on every stage works on
-// positions of first candidates (the stage selections), and identifiers are copied only
+// The stages run in table order on positions: stage 1 over the passed documents, then
+// (the documents grouped by identifier once) stages 2 to 4 over entries, each the first
+// document carrying an identifier the previous stage kept. Identifiers are copied only
 // into the stage records. Stages record nothing on spans of their own here: the copies of
 // the root span that stages would write to are discarded unseen.
 void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
@@ -63,53 +69,33 @@ void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
                                                          const SearchOptions& options, Span& root,
                                                          RetrievalResult& result) const {
     const QueryContext context = ProgressiveFilter::understand_query(query);
-
-    // Identifiers of a stage's output, when recorded: every stage's with record_stage_ids,
-    // otherwise only stage 4's, the final ones (a stage that keeps nothing lists nothing).
-    const auto ids_of = [&](const Positions& positions, bool last) {
-        return options.record_stage_ids || last ? identifiers_at(documents, positions) : TextList();
-    };
-    StageTimer timer;
-    Positions kept = ProgressiveFilter::source_relevant(context, documents);
-    result.add_stage(
-        finish_stage(kStage1.name, ids_of(kept, false), kept.size(), documents.size(), timer));
-    // Stage 1's line puts "docs" between the counts.
-    root.add_event("stage1: " + std::to_string(documents.size()) + " docs \u2192 " +
-                   std::to_string(kept.size()));
-    if (kept.empty()) return;
-
-    const CandidateIndex index(documents, options.identifiers_follow_objects
-                                              ? CandidateIndex::Grouping::ByObject
-                                              : CandidateIndex::Grouping::ByIdentifier);
-    Positions firsts;  // entry i: the first document carrying the i-th identifier
-    firsts.reserve(kept.size());
-    for (const std::uint32_t p : kept) firsts.push_back(index.first_of(p));
-
-    for (int number = 2; number <= 4; ++number) {
-        timer = StageTimer();
-        const StageNames* names = nullptr;
-        switch (number) {
-            case 2:
-                names = &kStage2;
-                kept = ProgressiveFilter::type_domain(context, index, firsts);
-                break;
-            case 3:
-                names = &kStage3;
-                kept = ProgressiveFilter::fresh(context, documents, firsts, UtcTimestamp::now());
-                break;
-            default:
-                names = &kStage4;
-                kept = ProgressiveFilter::semantic_top(context, documents, firsts,
-                                                       config_.max_results);
-                break;
+    const auto grouping = options.identifiers_follow_objects
+                              ? CandidateIndex::Grouping::ByObject
+                              : CandidateIndex::Grouping::ByIdentifier;
+    std::optional<CandidateIndex> index;
+    Positions entries;  // after stage 1: each entry's first document
+    std::size_t before = documents.size();
+    for (std::size_t s = 0; s < kStages.size(); ++s) {
+        const Stage& stage = kStages[s];
+        const bool last = s + 1 == kStages.size();
+        const StageTimer timer;
+        const StageInput input{context, documents,           index ? &*index : nullptr,
+                               entries, UtcTimestamp::now(), config_.max_results};
+        const Positions kept = stage.select(input);
+        entries = s == 0 ? kept : gather(entries, kept);
+        // Identifiers of a stage's output, when recorded: every stage's with
+        // record_stage_ids, otherwise only the last's, the final ones.
+        TextList ids =
+            options.record_stage_ids || last ? identifiers_at(documents, entries) : TextList();
+        result.add_stage(
+            finish_stage(stage.names.name, std::move(ids), entries.size(), before, timer));
+        root.add_event(root_stage_event(s + 1, before, entries.size()));
+        if (entries.empty()) return;
+        if (s == 0) {
+            index.emplace(documents, grouping);
+            for (std::uint32_t& entry : entries) entry = index->first_of(entry);
         }
-        const std::size_t before = firsts.size();
-        firsts = gather(firsts, kept);
-        StageResult stage =
-            finish_stage(names->name, ids_of(firsts, number == 4), firsts.size(), before, timer);
-        root.add_event(root_stage_event(number, before, firsts.size()));
-        result.add_stage(std::move(stage));
-        if (firsts.empty()) return;
+        before = entries.size();
     }
 }
 

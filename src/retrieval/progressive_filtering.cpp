@@ -5,6 +5,7 @@
 
 #include "retrieval/semantic_ranking.hpp"
 #include "text/search.hpp"
+#include "util/look_ahead.hpp"
 
 namespace revuradova {
 namespace {
@@ -42,34 +43,53 @@ TextList select(Identifiers ids, const Positions& kept) {
     return selected;
 }
 
-// The stage operation around a selection: time it, record the kept identifiers, report.
-template <class Select>
-StageResult run_stage(const StageNames& names, Identifiers ids, Span& span, Select&& select_kept) {
+// A named stage operation: kStages[number - 1] run over `candidates` (stage 1) or over the
+// entries of `ids` (the others), timed, recorded and reported on `span`.
+StageResult run_named_stage(std::size_t number, const QueryContext& context, Candidates candidates,
+                            const TextList* ids, Span& span, const UtcTimestamp& now,
+                            std::uint64_t limit) {
+    const Stage& stage = kStages[number - 1];
     const StageTimer timer;
-    StageResult result = finish_stage(names.name, select(ids, select_kept()), ids.size(), timer);
-    span.add_event(stage_event(names.event_label, result));
+    StageResult result;
+    if (ids == nullptr) {
+        const Positions none;
+        const StageInput input{context, candidates, nullptr, none, now, limit};
+        result = finish_stage(stage.names.name, identifiers_at(candidates, stage.select(input)),
+                              candidates.size(), timer);
+    } else {
+        const CandidateIndex index(candidates);
+        const Positions entries = index.resolve(*ids);
+        const StageInput input{context, candidates, &index, entries, now, limit};
+        result =
+            finish_stage(stage.names.name, select(*ids, stage.select(input)), ids->size(), timer);
+    }
+    span.add_event(stage_event(stage.names.event_label, result));
     return result;
 }
 
 }  // namespace
 
-Positions ProgressiveFilter::source_relevant(const QueryContext& context, Candidates candidates) {
+Positions select_source_relevant(const StageInput& input) {
+    const Candidates candidates = input.candidates;
     Positions kept;
     kept.reserve(candidates.size());
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (i + kCandidatesAhead < candidates.size())
-            __builtin_prefetch(candidates[i + kCandidatesAhead]);
-        if (passes_source_relevance(context.intent, *candidates[i])) {
-            kept.push_back(static_cast<std::uint32_t>(i));
-        }
-    }
+    visit_looking_ahead(
+        candidates.size(), kCandidatesAhead,
+        [&](std::size_t i) __attribute__((always_inline)) { __builtin_prefetch(candidates[i]); },
+        [&](std::size_t i) {
+            if (passes_source_relevance(input.context.intent, *candidates[i])) {
+                kept.push_back(static_cast<std::uint32_t>(i));
+            }
+        });
     return kept;
 }
 
-Positions ProgressiveFilter::type_domain(const QueryContext& context, const CandidateIndex& index,
-                                         const Positions& firsts) {
-    if (!has_type_domain_criteria(context)) return all_of(firsts.size());
+Positions select_type_domain(const StageInput& input) {
+    const QueryContext& context = input.context;
+    const Positions& entries = input.entries;
+    if (!has_type_domain_criteria(context)) return all_of(entries.size());
     // Per identifier (its first position): does any candidate carrying it pass each test?
+    const CandidateIndex& index = *input.index;
     const Candidates candidates = index.candidates();
     std::vector<std::uint8_t> domain_passes(candidates.size(), 0);
     std::vector<std::uint8_t> type_passes(candidates.size(), 0);
@@ -84,8 +104,8 @@ Positions ProgressiveFilter::type_domain(const QueryContext& context, const Cand
                       candidate.knowledge_type) != context.knowledge_types.end();
     }
     Positions kept;
-    for (std::size_t i = 0; i < firsts.size(); ++i) {
-        const std::uint32_t group = firsts[i];
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::uint32_t group = entries[i];
         const bool found = group != CandidateIndex::kNone;
         if (!context.domains.empty() && !(found && domain_passes[group])) continue;
         if (!context.knowledge_types.empty() && !(found && type_passes[group])) continue;
@@ -94,33 +114,37 @@ Positions ProgressiveFilter::type_domain(const QueryContext& context, const Cand
     return kept;
 }
 
-Positions ProgressiveFilter::fresh(const QueryContext& context, Candidates candidates,
-                                   const Positions& firsts, const UtcTimestamp& now) {
+Positions select_fresh(const StageInput& input) {
+    const Candidates candidates = input.candidates;
+    const Positions& entries = input.entries;
+    const std::optional<TimeRange>& time_range = input.context.time_range;
     Positions kept;
-    kept.reserve(firsts.size());
-    for (std::size_t i = 0; i < firsts.size(); ++i) {
-        if (i + kCandidatesAhead < firsts.size() &&
-            firsts[i + kCandidatesAhead] != CandidateIndex::kNone) {
-            __builtin_prefetch(&candidates[firsts[i + kCandidatesAhead]]->created_at);
-        }
-        if (firsts[i] == CandidateIndex::kNone) continue;
-        const KnowledgeObject& candidate = *candidates[firsts[i]];
-        if (context.time_range) {
-            const TimeRange& range = *context.time_range;
-            if (range.start && candidate.created_at < *range.start) continue;
-            if (range.end && candidate.created_at > *range.end) continue;
-        }
-        if (candidate.valid_until && now > *candidate.valid_until) continue;
-        if (candidate.valid_from && now < *candidate.valid_from) continue;
-        kept.push_back(static_cast<std::uint32_t>(i));
-    }
+    kept.reserve(entries.size());
+    visit_looking_ahead(
+        entries.size(), kCandidatesAhead,
+        [&](std::size_t i) __attribute__((always_inline)) {
+            if (entries[i] != CandidateIndex::kNone)
+                __builtin_prefetch(&candidates[entries[i]]->created_at);
+        },
+        [&](std::size_t i) {
+            if (entries[i] == CandidateIndex::kNone) return;
+            const KnowledgeObject& candidate = *candidates[entries[i]];
+            if (time_range) {
+                if (time_range->start && candidate.created_at < *time_range->start) return;
+                if (time_range->end && candidate.created_at > *time_range->end) return;
+            }
+            if (candidate.valid_until && input.now > *candidate.valid_until) return;
+            if (candidate.valid_from && input.now < *candidate.valid_from) return;
+            kept.push_back(static_cast<std::uint32_t>(i));
+        });
     return kept;
 }
 
-Positions ProgressiveFilter::semantic_top(const QueryContext& context, Candidates candidates,
-                                          const Positions& firsts, std::uint64_t limit) {
-    const std::vector<Ranked> ranked = rank_semantic(lowered_query_terms(context.query),
-                                                     context.entities, candidates, firsts, limit);
+Positions select_semantic_top(const StageInput& input) {
+    const QueryContext& context = input.context;
+    const std::vector<Ranked> ranked =
+        rank_semantic(lowered_query_terms(context.query), context.entities, input.candidates,
+                      input.entries, input.limit);
     Positions kept;
     kept.reserve(ranked.size());
     for (const Ranked& entry : ranked) kept.push_back(entry.position);
@@ -129,22 +153,13 @@ Positions ProgressiveFilter::semantic_top(const QueryContext& context, Candidate
 
 StageResult ProgressiveFilter::stage1_source_relevance(const QueryContext& context,
                                                        Candidates candidates, Span& span) {
-    const StageTimer timer;
-    StageResult result =
-        finish_stage(kStage1.name, identifiers_at(candidates, source_relevant(context, candidates)),
-                     candidates.size(), timer);
-    span.add_event(stage_event(kStage1.event_label, result));
-    return result;
+    return run_named_stage(1, context, candidates, nullptr, span, UtcTimestamp(), 0);
 }
 
 StageResult ProgressiveFilter::stage2_type_domain(const QueryContext& context,
                                                   Candidates candidates, Identifiers ids,
                                                   Span& span) {
-    return run_stage(kStage2, ids, span, [&] {
-        if (!has_type_domain_criteria(context)) return all_of(ids.size());
-        const CandidateIndex index(candidates);
-        return type_domain(context, index, index.resolve(ids));
-    });
+    return run_named_stage(2, context, candidates, &ids, span, UtcTimestamp(), 0);
 }
 
 StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context, Candidates candidates,
@@ -155,17 +170,13 @@ StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context, Can
 StageResult ProgressiveFilter::stage3_freshness(const QueryContext& context, Candidates candidates,
                                                 Identifiers ids, Span& span,
                                                 const UtcTimestamp& now) {
-    return run_stage(kStage3, ids, span, [&] {
-        return fresh(context, candidates, CandidateIndex(candidates).resolve(ids), now);
-    });
+    return run_named_stage(3, context, candidates, &ids, span, now, 0);
 }
 
 StageResult ProgressiveFilter::stage4_semantic_reranking(const QueryContext& context,
                                                          Candidates candidates, Identifiers ids,
                                                          std::uint64_t limit, Span& span) {
-    return run_stage(kStage4, ids, span, [&] {
-        return semantic_top(context, candidates, CandidateIndex(candidates).resolve(ids), limit);
-    });
+    return run_named_stage(4, context, candidates, &ids, span, UtcTimestamp(), limit);
 }
 
 }  // namespace revuradova

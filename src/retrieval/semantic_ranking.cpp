@@ -5,6 +5,7 @@
 
 #include "text/search.hpp"
 #include "text/unicode.hpp"
+#include "util/look_ahead.hpp"
 
 namespace revuradova {
 namespace {
@@ -66,28 +67,29 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
     // entries ahead is requested, and the content of one nearer, once its object is there.
     // (Inlined by force: GCC otherwise takes a lambda that only prefetches for one without
     // effects and drops its calls.)
-    const auto request_ahead = [&](std::size_t i) __attribute__((always_inline)) {
-        if (i + kCandidatesAhead < firsts.size() &&
-            firsts[i + kCandidatesAhead] != CandidateIndex::kNone) {
-            __builtin_prefetch(candidates[firsts[i + kCandidatesAhead]]);
-        }
-        if (i + kContentsAhead < firsts.size() &&
-            firsts[i + kContentsAhead] != CandidateIndex::kNone) {
-            const std::string& content = candidates[firsts[i + kContentsAhead]]->content;
-            const std::size_t bytes = std::min(content.size(), kContentBytesAhead);
-            for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(content.data() + at);
-        }
+    const auto request_object = [&](std::size_t i) __attribute__((always_inline)) {
+        if (firsts[i] != CandidateIndex::kNone) __builtin_prefetch(candidates[firsts[i]]);
+    };
+    const auto request_content = [&](std::size_t i) __attribute__((always_inline)) {
+        if (firsts[i] == CandidateIndex::kNone) return;
+        const std::string& content = candidates[firsts[i]]->content;
+        const std::size_t bytes = std::min(content.size(), kContentBytesAhead);
+        for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(content.data() + at);
+    };
+    const auto scan = [&](auto&& visit) {
+        visit_looking_ahead(firsts.size(), kCandidatesAhead, kContentsAhead, request_object,
+                            request_content, [&](std::size_t i) {
+                                if (firsts[i] != CandidateIndex::kNone) visit(i);
+                            });
     };
     const auto resolved = static_cast<std::uint64_t>(std::count_if(
         firsts.begin(), firsts.end(), [](std::uint32_t p) { return p != CandidateIndex::kNone; }));
     std::vector<Ranked> ranked;
     if (limit >= resolved) {
         ranked.reserve(resolved);
-        for (std::size_t i = 0; i < firsts.size(); ++i) {
-            request_ahead(i);
-            if (firsts[i] == CandidateIndex::kNone) continue;
+        scan([&](std::size_t i) {
             ranked.push_back({static_cast<std::uint32_t>(i), score_of(firsts[i])});
-        }
+        });
         std::stable_sort(ranked.begin(), ranked.end(),
                          [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
         return ranked;
@@ -97,17 +99,15 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
     // Every match adds exactly 1 or 2, so the sum of all of them bounds the undivided score.
     const auto best_sum = static_cast<float>(lowered_terms.size() + 2 * entities.size());
     TopK top(static_cast<std::size_t>(limit));
-    for (std::size_t i = 0; i < firsts.size(); ++i) {
-        request_ahead(i);
-        if (firsts[i] == CandidateIndex::kNone) continue;
+    scan([&](std::size_t i) {
         if (top.full()) {
             const std::size_t length = candidates[firsts[i]]->content.size();
             const float bound =
                 length == 0 ? best_sum : best_sum / std::sqrt(static_cast<float>(length));
-            if (bound <= top.worst().score) continue;
+            if (bound <= top.worst().score) return;
         }
         top.offer({static_cast<std::uint32_t>(i), score_of(firsts[i])});
-    }
+    });
     return top.take_sorted();
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "models/knowledge_object.hpp"
+#include "monitoring/otel_tracing.hpp"
 
 namespace revuradova::testing {
 
@@ -24,5 +25,8 @@ inline std::vector<const KnowledgeObject*> pointers(const std::vector<KnowledgeO
     for (const auto& object : objects) out.push_back(&object);
     return out;
 }
+
+/// A span for a stage to report on.
+inline Span fresh_span() { return SpanBuilder::create("trace", "span", "test").build(); }
 
 }  // namespace revuradova::testing

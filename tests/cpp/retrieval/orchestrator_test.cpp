@@ -6,30 +6,16 @@
 #include <random>
 #include <regex>
 
-#include "test_objects.hpp"
+#include "orchestrator_helpers.hpp"
 
 namespace revuradova {
 namespace {
 
 using testing::pointers;
 
-KnowledgeObject make(std::string id, KnowledgeType type, std::string content) {
-    return testing::make_object(std::move(id), type, "ops", std::move(content));
-}
-
-OrchestratorConfig config(bool bm25, bool progressive, std::uint64_t max_results = 10) {
-    OrchestratorConfig c;
-    c.enable_bm25 = bm25;
-    c.enable_progressive_filtering = progressive;
-    c.max_results = max_results;
-    return c;
-}
-
-std::vector<std::string> event_names(const Span& span) {
-    std::vector<std::string> names;
-    for (const auto& e : span.events) names.push_back(e.name);
-    return names;
-}
+using testing::config;
+using testing::event_names;
+using testing::make;
 
 using Ids = std::vector<std::string>;
 
@@ -115,7 +101,7 @@ TEST(Orchestrator, ProgressiveEarlyStops) {
     // Stage 1 keeps nothing: a procedure question over data documents.
     std::vector<KnowledgeObject> docs;
     for (int i = 0; i < 5; ++i)
-        docs.push_back(make("d" + std::to_string(i), KnowledgeType::Data, "x"));
+        docs.push_back(make(std::string("d").append(std::to_string(i)), KnowledgeType::Data, "x"));
     Span trace;
     RetrievalResult result = orchestrator.search("how do I", pointers(docs), &trace);
     EXPECT_EQ(event_names(trace), (Ids{"stage1: 5 docs \u2192 0"}));
@@ -168,6 +154,49 @@ TEST(Orchestrator, DuplicateIdentifiersReachStageTwoOnce) {
     EXPECT_EQ(result.final_ids.size(), 3u);
 }
 
+// The orchestrator's road is the stage table run in order: each stage's record equals the
+// named stage operation given the previous stage's identifiers, and the records carry the
+// table's names.
+TEST(Orchestrator, ProgressiveRoadIsTheNamedStagesChained) {
+    std::mt19937 rng(11);
+    const char* words[] = {"how", "policy", "report", "define", "compare", "x", "trend"};
+    const KnowledgeType types[] = {KnowledgeType::Procedure, KnowledgeType::Policy,
+                                   KnowledgeType::Definition, KnowledgeType::Data};
+    for (int round = 0; round < 40; ++round) {
+        std::vector<KnowledgeObject> objects;
+        for (int i = 0; i < 30; ++i) {
+            std::string content;
+            for (int w = 0; w < 5; ++w) content += std::string(words[rng() % 7]) + " ";
+            objects.push_back(make("id" + std::to_string(rng() % 20), types[rng() % 4], content));
+        }
+        const auto documents = pointers(objects);
+        const std::string query = std::string(words[rng() % 7]) + " how do I " + words[rng() % 7];
+        const RetrievalOrchestrator orchestrator(config(false, true, 1 + rng() % 8));
+        const RetrievalResult road = orchestrator.search(query, documents);
+
+        const QueryContext context = ProgressiveFilter::understand_query(query);
+        Span span = testing::fresh_span();
+        std::vector<StageResult> chained = {
+            ProgressiveFilter::stage1_source_relevance(context, documents, span)};
+        for (std::size_t s = 1; s < 4 && !chained.back().document_ids.empty(); ++s) {
+            const TextList& ids = chained.back().document_ids;
+            chained.push_back(
+                s == 1   ? ProgressiveFilter::stage2_type_domain(context, documents, ids, span)
+                : s == 2 ? ProgressiveFilter::stage3_freshness(context, documents, ids, span)
+                         : ProgressiveFilter::stage4_semantic_reranking(
+                               context, documents, ids, orchestrator.config().max_results, span));
+        }
+        ASSERT_EQ(road.stages.size(), chained.size());
+        for (std::size_t s = 0; s < chained.size(); ++s) {
+            EXPECT_EQ(road.stages[s].stage_name, kStages[s].names.name);
+            EXPECT_EQ(road.stages[s].document_ids.to_vector(), chained[s].document_ids.to_vector());
+            EXPECT_EQ(road.stages[s].filtered_count, chained[s].filtered_count);
+            EXPECT_EQ(road.stages[s].retained_percent, chained[s].retained_percent);
+            EXPECT_EQ(span.events[s].name.rfind(kStages[s].names.event_label, 0), 0u);
+        }
+    }
+}
+
 // The options the Python binding uses (no intermediate identifier lists, grouping by
 // address) give the same final identifiers, counts and summary as the defaults, for
 // documents whose equal identifiers come only with the same object.
@@ -203,47 +232,6 @@ TEST(Orchestrator, BindingOptionsChangeNoResult) {
         EXPECT_EQ(std::regex_replace(lean.summary(), time, ""),
                   std::regex_replace(full.summary(), time, ""));
     }
-}
-
-TEST(Orchestrator, Bm25Road) {
-    RetrievalOrchestrator orchestrator(config(true, false, 3));
-    for (int i = 0; i < 5; ++i) {
-        orchestrator.bm25_indexer()->index_document(make(
-            "d" + std::to_string(i), KnowledgeType::Data, std::string(i + 1, 'w') + "ord alpha"));
-    }
-    const std::vector<KnowledgeObject> passed = {make("p", KnowledgeType::Data, "alpha")};
-    Span trace;
-    const RetrievalResult result = orchestrator.search("alpha", pointers(passed), &trace);
-    EXPECT_EQ(event_names(trace), (Ids{"bm25_found_3_results"}));
-    EXPECT_EQ(result.final_ids.size(), 3u);
-    EXPECT_TRUE(result.stages.empty());
-    EXPECT_EQ(result.total_time_ms, 0u);
-    const float cost = 3.0f * 0.0001f;
-    EXPECT_EQ(result.estimated_cost, cost);
-    EXPECT_LT(result.estimated_cost, 0.0003f);  // the float just below the nearest one
-    EXPECT_EQ(trace.attributes.at("documents"), "1");
-
-    const RetrievalOrchestrator zero(config(true, false, 0));
-    zero.search("alpha", {}, &trace);
-    EXPECT_EQ(event_names(trace), (Ids{"bm25_found_0_results"}));
-}
-
-TEST(Orchestrator, Bm25RoadWithoutIndex) {
-    const RetrievalOrchestrator orchestrator(config(false, false));
-    Span trace;
-    const RetrievalResult result = orchestrator.search("query", {}, &trace);
-    EXPECT_EQ(result.query, "query");
-    EXPECT_TRUE(result.stages.empty());
-    EXPECT_TRUE(result.final_ids.empty());
-    EXPECT_EQ(result.total_time_ms, 0u);
-    EXPECT_EQ(result.estimated_cost, 0.0f);
-    EXPECT_TRUE(trace.events.empty());
-}
-
-TEST(Orchestrator, FailingRandomSourceThrows) {
-    const RetrievalOrchestrator orchestrator(
-        config(false, true), [](std::uint8_t*, std::size_t) { throw RandomSourceError(EIO); });
-    EXPECT_THROW(orchestrator.search("q", {}), RandomSourceError);
 }
 
 }  // namespace
