@@ -10,6 +10,7 @@ checkout's sources) from this folder, so its memory figures are its own.
 
 from __future__ import annotations
 
+import os
 import subprocess
 import sys
 import time
@@ -37,7 +38,10 @@ def run(name: str, args: list[str]) -> int:
     script, _ = SUITES[name]
     print(f"== {name}: {script} {' '.join(args)}".rstrip(), flush=True)
     started = time.monotonic()
-    code = subprocess.call([sys.executable, "-P", str(HERE / script), *args])
+    # -P keeps the checkout's sources off the path; the suites' shared modules are put back.
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(HERE), env.get("PYTHONPATH")]))
+    code = subprocess.call([sys.executable, "-P", str(HERE / script), *args], env=env)
     print(f"== {name}: exit {code} after {time.monotonic() - started:.0f} s", flush=True)
     return code
 

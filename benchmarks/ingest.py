@@ -24,12 +24,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import report  # noqa: E402
 from corpora import stdlib_docstrings  # noqa: E402
 from ingest_fixtures import docx_bytes, pdf_bytes, xlsx_bytes  # noqa: E402
 
 from revuradova.ingest import document_passages, read_bytes, read_folder  # noqa: E402
-
-RESULTS = Path(__file__).resolve().parent / "results"
 
 
 def make_files(paragraphs: list[str], count: int) -> dict[str, list[tuple[str, bytes]]]:
@@ -158,8 +157,6 @@ def main() -> None:
     paragraphs = [p for _, d in stdlib_docstrings() for p in d.split("\n\n") if len(p) > 80]
     files = make_files(paragraphs, args.files)
     result = {"per_type": per_type(files), "folder": folder(files)}
-    RESULTS.mkdir(exist_ok=True)
-    (RESULTS / "ingest.json").write_text(json.dumps(result, indent=1))
     lines = ["| type | files | MB | ours MB/s | passages/s | bare parser MB/s | overhead |",
              "|---|---|---|---|---|---|---|"]  # fmt: skip
     for kind, r in result["per_type"].items():
@@ -171,7 +168,7 @@ def main() -> None:
     lines.append("")
     lines.append(f"Folder of {f['files']} mixed files: 1 worker {f['one_s']:.2f} s, "
                  f"2 workers {f['two_s']:.2f} s, {f['speedup']:.2f}x (goal 1.8x).")  # fmt: skip
-    (RESULTS / "ingest.md").write_text("\n".join(lines) + "\n")
+    report.write("ingest", result, "\n".join(lines) + "\n")
     print("\n".join(lines))
 
 

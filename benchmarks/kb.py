@@ -13,7 +13,6 @@ Writes results/kb.json and results/kb.md.
 from __future__ import annotations
 
 import argparse
-import json
 import random
 import sys
 import tempfile
@@ -22,12 +21,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import report  # noqa: E402
 from corpora import stdlib_docstrings  # noqa: E402
 from measure import current_rss_bytes, percentile  # noqa: E402
 
 from revuradova.kb import KnowledgeBase  # noqa: E402
-
-RESULTS = Path(__file__).resolve().parent / "results"
 
 
 def timed(function):
@@ -85,8 +83,6 @@ def main() -> None:
         "ask_ms": {"p50": percentile(ask, 0.5) * 1e3, "p99": percentile(ask, 0.99) * 1e3},
         "files_read": change.files_read,
     }
-    RESULTS.mkdir(exist_ok=True)
-    (RESULTS / "kb.json").write_text(json.dumps(result, indent=1))
     lines = [
         f"{count:,} passages in {args.files:,} files: add {add_s:.1f} s, open {open_s:.2f} s "
         f"(index rebuilt), refresh of the unchanged folder {refresh_s:.2f} s, "
@@ -96,7 +92,7 @@ def main() -> None:
         f"remove one file {remove_one_s:.2f} s; 100 files in one call {remove_batch_s:.2f} s "
         f"(one index rebuild each).",
     ]
-    (RESULTS / "kb.md").write_text("\n".join(lines) + "\n")
+    report.write("kb", result, "\n".join(lines) + "\n")
     print("\n".join(lines))
 
 

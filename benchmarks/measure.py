@@ -1,6 +1,7 @@
 """Small timing and memory helpers for the benchmarks."""
 
 import ctypes
+import gc
 import multiprocessing
 import resource
 import statistics
@@ -33,6 +34,32 @@ def latencies(function, inputs):
         function(x)
         out.append(time.perf_counter() - start)
     return out
+
+
+def timed(call, passes=3):
+    """The fastest of `passes` runs of call(), in seconds (the warm-up is the caller's)."""
+    best = float("inf")
+    for _ in range(passes):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def build_measured(system, texts, tokens=None):
+    """Builds `system` over `texts`: (seconds, peak memory growth in bytes). Meant for a
+    fresh child (in_child), so that the growth is the build's alone."""
+    # Reading the texts writes their reference counts, which copies the parent's pages into
+    # the child: done before the base is taken, so that no system pays for it.
+    for _text in texts:
+        pass
+    gc.collect()
+    restart_peak_rss()
+    base = rss_kib("VmRSS")
+    start = time.perf_counter()
+    system.build(texts, tokens)
+    seconds = time.perf_counter() - start
+    return seconds, (rss_kib("VmHWM") - base) * 1024
 
 
 def summary(values):

@@ -28,12 +28,12 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import documents  # noqa: E402
+import report  # noqa: E402
 
 from revuradova.kb import KnowledgeBase  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 QUESTIONS = HERE / "data" / "quality_questions.jsonl"
-RESULTS = HERE / "results"
 TOP = 10
 
 
@@ -113,9 +113,7 @@ def main() -> None:
             for name, groups in table.items()
         },
     }
-    RESULTS.mkdir(exist_ok=True)
-    (RESULTS / "quality.json").write_text(json.dumps(result, indent=2) + "\n")
-    (RESULTS / "quality.md").write_text(markdown(result))
+    report.write("quality", result, markdown(result))
     print(markdown(result))
 
 

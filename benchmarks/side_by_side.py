@@ -11,6 +11,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
 
+import goal_corpora  # noqa: E402
 import goals  # noqa: E402
 
 
@@ -20,7 +21,7 @@ def main():
     )
     parser.add_argument("--docs", type=int, default=100_000)
     args = parser.parse_args()
-    corpus = goals.zipf_corpus(args.docs, seed=2)
+    corpus = goal_corpora.zipf_corpus(args.docs, seed=2)
     print(f"{corpus.name}: {corpus.tokens:,} tokens")
     table = goals.search_side_by_side(corpus)
     print(f"{'class':9} {'system':13} {'mean ms':>9} {'p50 ms':>9} {'p99 ms':>9} {'QPS':>9}")

@@ -1,8 +1,15 @@
-"""The systems under comparison, each behind the same three calls: build, search, close.
+"""The systems under comparison: each peer once, its configuration as arguments.
 
 Every system indexes raw document texts (its tokenisation is part of indexing) and answers
-a query text with its top 10 document positions.
+with its top 10. `prepare(query)` does what a caller can do once per query text (parse it,
+map its tokens to ids), `run(prepared)` the search itself, and `positions(raw)` turns what
+`run` returned into document positions; `search(query)` is the three in a row. The goals
+time `run` alone, the comparison `search`.
+
+SYSTEMS names every configuration measured; `make(name)` builds a fresh one.
 """
+
+import time
 
 import numpy as np
 from corpora import tokenize
@@ -11,157 +18,168 @@ TOP = 10
 
 
 class Revuradova:
-    name = "revuradova PyBM25Indexer"
+    """PyBM25Indexer, or the orchestrator's BM25 road (road=True). With positions=False
+    no map from identifiers to positions is kept (its memory is the caller's)."""
 
-    def new_index(self):
-        from revuradova import PyBM25Indexer
+    def __init__(self, road=False, positions=True):
+        self.road, self.keep_positions = road, positions
+        self.inside_s = 0.0  # seconds spent inside index_document during build
 
-        return PyBM25Indexer()
+    def build(self, texts, tokens=None):
+        import revuradova
 
-    def build(self, texts):
-        from revuradova import PyKnowledgeObject
-
-        self.index = self.new_index()
+        if self.road:
+            self.index = revuradova.PyRetrievalOrchestrator(True, False, False, False, False, TOP)
+        else:
+            self.index = revuradova.PyBM25Indexer()
         self.position = {}
+        clock = time.perf_counter
         for i, text in enumerate(texts):
-            obj = PyKnowledgeObject("markdown", str(i), "reference", "bench", text)
-            self.position[obj.id] = i
+            obj = revuradova.PyKnowledgeObject("markdown", str(i), "reference", "bench", text)
+            if self.keep_positions:
+                self.position[obj.id] = i
+            start = clock()
             self.index.index_document(obj)
+            self.inside_s += clock() - start
+
+    def prepare(self, query):
+        return query
+
+    def run(self, query):
+        if self.road:
+            return self.index.search(query, [])[0]
+        return self.index.search(query, TOP)
+
+    def positions(self, raw):
+        return [self.position[hit if self.road else hit[0]] for hit in raw]
 
     def search(self, query):
-        return [self.position[doc_id] for doc_id, _ in self.index.search(query, TOP)]
-
-
-class RevuradovaOrchestrator(Revuradova):
-    name = "revuradova orchestrator (BM25 road)"
-
-    def new_index(self):
-        from revuradova import PyRetrievalOrchestrator
-
-        return PyRetrievalOrchestrator(True, False, False, False, False, TOP)
-
-    def search(self, query):
-        ids, _ = self.index.search(query, [])
-        return [self.position[doc_id] for doc_id in ids]
+        return self.positions(self.run(self.prepare(query)))
 
 
 class Bm25s:
-    """bm25s with our formula (ATIRE term weight, Lucene idf, k1 1.5, b 0.75), its own
-    tokenizer for timing (no stop words, no stemming)."""
+    """bm25s with our formula (ATIRE term weight, Lucene idf, k1 1.5, b 0.75), no stop
+    words or stemming; backend "numba" is its fastest (compiled before timing). `tokens`,
+    (token id lists, vocabulary), skips its tokenizer when the caller has them."""
 
-    name = "bm25s"
+    def __init__(self, backend="numpy"):
+        self.backend = backend
 
-    def build(self, texts):
+    def build(self, texts, tokens=None):
         import bm25s
 
-        self.bm25s = bm25s
-        tokens = bm25s.tokenize(texts, stopwords=None, show_progress=False)
-        self.retriever = bm25s.BM25(method="atire", idf_method="lucene", k1=1.5, b=0.75)
-        self.retriever.index(tokens, show_progress=False)
-        self.vocab = tokens.vocab
-
-    def search(self, query):
-        ids = [self.vocab[t] for t in tokenize(query) if t in self.vocab]
-        if not ids:
-            return []
-        docs, scores = self.retriever.retrieve([ids], k=TOP, show_progress=False, n_threads=1)
-        return [int(d) for d, s in zip(docs[0], scores[0], strict=True) if s > 0]
-
-
-class Bm25sNumba(Bm25s):
-    """bm25s in its fastest configuration: the numba backend, compiled before timing."""
-
-    name = "bm25s numba"
-
-    def build(self, texts):
-        import bm25s
-
-        self.bm25s = bm25s
-        tokens = bm25s.tokenize(texts, stopwords=None, show_progress=False)
+        if tokens is None:
+            tokenized = bm25s.tokenize(texts, stopwords=None, show_progress=False)
+        else:
+            ids, vocabulary = tokens
+            vocab = {word: i for i, word in enumerate(vocabulary)}
+            tokenized = bm25s.tokenization.Tokenized(ids=ids, vocab=vocab)
         self.retriever = bm25s.BM25(
-            method="atire", idf_method="lucene", k1=1.5, b=0.75, backend="numba"
+            method="atire", idf_method="lucene", k1=1.5, b=0.75, backend=self.backend
         )
-        self.retriever.index(tokens, show_progress=False)
-        self.vocab = tokens.vocab
+        self.retriever.index(tokenized, show_progress=False)
+        self.vocab = tokenized.vocab
         self.k = min(TOP, len(texts))
-        self.search(" ".join(list(self.vocab)[:3]))  # numba compiles on the first search
+        if self.backend == "numba":
+            self.search(" ".join(list(self.vocab)[:3]))  # numba compiles on the first search
+
+    def prepare(self, query):
+        return [self.vocab[t] for t in tokenize(query) if t in self.vocab]
+
+    def run(self, ids):
+        if not ids:
+            return [], []
+        options = {"backend_selection": "numba"} if self.backend == "numba" else {}
+        docs, scores = self.retriever.retrieve(
+            [ids], k=self.k, show_progress=False, n_threads=1, **options
+        )
+        return docs[0], scores[0]
+
+    def positions(self, raw):
+        docs, scores = raw
+        return [int(d) for d, s in zip(docs, scores, strict=True) if s > 0]
 
     def search(self, query):
-        ids = [self.vocab[t] for t in tokenize(query) if t in self.vocab]
-        if not ids:
-            return []
-        docs, scores = self.retriever.retrieve(
-            [ids], k=self.k, show_progress=False, n_threads=1, backend_selection="numba"
-        )
-        return [int(d) for d, s in zip(docs[0], scores[0], strict=True) if s > 0]
+        return self.positions(self.run(self.prepare(query)))
 
 
 class RankBm25:
-    name = "rank_bm25"
+    """rank_bm25's BM25Okapi, k1 1.5, b 0.75: every document scored in Python."""
 
-    def build(self, texts):
+    def build(self, texts, tokens=None):
         from rank_bm25 import BM25Okapi
 
         self.bm25 = BM25Okapi([tokenize(t) for t in texts], k1=1.5, b=0.75)
 
-    def search(self, query):
-        scores = self.bm25.get_scores(tokenize(query))
+    def prepare(self, query):
+        return tokenize(query)
+
+    def run(self, tokens):
+        scores = self.bm25.get_scores(tokens)
         if len(scores) <= TOP:
             top = np.argsort(-scores)
         else:
             top = np.argpartition(-scores, TOP)[:TOP]
             top = top[np.argsort(-scores[top])]
-        return [int(i) for i in top if scores[i] > 0]
+        return [(int(i), scores[i]) for i in top]
+
+    def positions(self, raw):
+        return [i for i, score in raw if score > 0]
+
+    def search(self, query):
+        return self.positions(self.run(self.prepare(query)))
 
 
 class Tantivy:
-    """tantivy's default tokenizer; speed only, its scoring is its own."""
+    """tantivy's default tokenizer (speed only: its scoring is its own). index_option
+    "freq" keeps frequencies without positions; stored=False stores nothing, and hits are
+    read as addresses (one segment, so in insertion order)."""
 
-    name = "tantivy"
+    def __init__(self, index_option="position", stored=True, heap_bytes=512_000_000):
+        self.index_option, self.stored, self.heap_bytes = index_option, stored, heap_bytes
 
-    def build(self, texts):
+    def build(self, texts, tokens=None):
         import tantivy
 
         builder = tantivy.SchemaBuilder()
-        builder.add_text_field("body", stored=False)
-        builder.add_integer_field("pos", stored=True, fast=True)
+        builder.add_text_field("body", stored=False, index_option=self.index_option)
+        if self.stored:
+            builder.add_integer_field("pos", stored=True, fast=True)
         self.index = tantivy.Index(builder.build())
-        writer = self.index.writer(heap_size=512_000_000, num_threads=1)
+        writer = self.index.writer(heap_size=self.heap_bytes, num_threads=1)
         for i, text in enumerate(texts):
-            writer.add_document(tantivy.Document(body=text, pos=i))
+            fields = {"body": text, "pos": i} if self.stored else {"body": text}
+            writer.add_document(tantivy.Document(**fields))
         writer.commit()
         writer.wait_merging_threads()
         self.index.reload()
         self.searcher = self.index.searcher()
 
-    def search(self, query):
-        parsed = self.index.parse_query(query, ["body"])
-        hits = self.searcher.search(parsed, TOP).hits
-        return [self.searcher.doc(address)["pos"][0] for _, address in hits]
+    def prepare(self, query):
+        return self.index.parse_query(query, ["body"])
 
+    def run(self, parsed):
+        return self.searcher.search(parsed, TOP).hits
 
-class TantivyFreq:
-    """tantivy with frequency-only postings and nothing stored; queries return addresses
-    (no document fetched)."""
-
-    name = "tantivy freq"
-
-    def build(self, texts):
-        from goals import build_tantivy
-
-        (self.index, self.searcher), _ = build_tantivy(texts, 1_000_000_000)
+    def positions(self, raw):
+        if self.stored:
+            return [self.searcher.doc(address)["pos"][0] for _, address in raw]
+        return [address.doc for _, address in raw]
 
     def search(self, query):
-        parsed = self.index.parse_query(query, ["body"])
-        return [address.doc for _, address in self.searcher.search(parsed, TOP).hits]
+        return self.positions(self.run(self.prepare(query)))
 
 
-SYSTEMS = [
-    Revuradova,
-    RevuradovaOrchestrator,
-    Bm25s,
-    Bm25sNumba,
-    RankBm25,
-    Tantivy,
-    TantivyFreq,
-]
+SYSTEMS = {
+    "revuradova PyBM25Indexer": lambda: Revuradova(),
+    "revuradova orchestrator (BM25 road)": lambda: Revuradova(road=True),
+    "bm25s": lambda: Bm25s(),
+    "bm25s numba": lambda: Bm25s(backend="numba"),
+    "rank_bm25": lambda: RankBm25(),
+    "tantivy": lambda: Tantivy(),
+    "tantivy freq": lambda: Tantivy(index_option="freq", stored=False, heap_bytes=1_000_000_000),
+}
+
+
+def make(name):
+    return SYSTEMS[name]()

@@ -7,6 +7,7 @@ bit for bit; with ``exact=False`` plain Python floats keep the benchmark honest 
 a user would write.
 """
 
+import collections
 import ctypes
 import ctypes.util
 import unicodedata
@@ -65,40 +66,53 @@ class Bm25:
 
     def __init__(self):
         self.docs = {}  # id -> tokens, in order of first indexing
+        self._statistics = None  # (df, term counts per id, average length), until a change
 
     def index(self, doc_id, content):
-        self.docs[doc_id] = tokenize(content)
+        self.index_tokens(doc_id, tokenize(content))
+
+    def index_tokens(self, doc_id, tokens):
+        self.docs[doc_id] = list(tokens)
+        self._statistics = None
 
     def doc_freqs(self):
-        df = {}
-        for tokens in self.docs.values():
-            for token in set(tokens):
-                df[token] = df.get(token, 0) + 1
-        return df
+        return self._stats()[0]
+
+    def _stats(self):
+        if self._statistics is None:
+            df, counts = {}, {}
+            for doc_id, tokens in self.docs.items():
+                counts[doc_id] = collections.Counter(tokens)
+                for token in counts[doc_id]:
+                    df[token] = df.get(token, 0) + 1
+            total = sum(len(t) for t in self.docs.values())
+            average = f32(total) / f32(len(self.docs)) if self.docs else f32(0)
+            self._statistics = (df, counts, average)
+        return self._statistics
 
     def stats(self):
-        total = sum(len(t) for t in self.docs.values())
-        average = f32(total) / f32(len(self.docs)) if self.docs else f32(0)
-        return len(self.docs), len(self.doc_freqs()), int(average)
+        return len(self.docs), len(self.doc_freqs()), int(self._stats()[2])
+
+    def score(self, query_tokens, doc_id):
+        """The document's score for the query tokens, in 32-bit floats."""
+        df, counts, avgdl = self._stats()
+        n = f32(len(self.docs))
+        k = ((f32(len(self.docs[doc_id])) / avgdl) * f32(0.75) + f32(0.25)) * f32(1.5)
+        score = f32(0)
+        for t in query_tokens:
+            if t not in df:
+                continue
+            d = f32(df[t])
+            idf = logf(((n - d) + f32(0.5)) / (d + f32(0.5)) + f32(1.0))
+            tf = f32(counts[doc_id][t])
+            score = score + ((tf * f32(2.5)) / (k + tf)) * idf
+        return score
 
     def search(self, query, limit):
-        if not self.docs:
-            return []
         q = tokenize(query)
-        df = self.doc_freqs()
-        n = f32(len(self.docs))
-        avgdl = f32(sum(len(t) for t in self.docs.values())) / n
         hits = []
-        for doc_id, tokens in self.docs.items():
-            k = ((f32(len(tokens)) / avgdl) * f32(0.75) + f32(0.25)) * f32(1.5)
-            score = f32(0)
-            for t in q:
-                if t not in df:
-                    continue
-                d = f32(df[t])
-                idf = logf(((n - d) + f32(0.5)) / (d + f32(0.5)) + f32(1.0))
-                tf = f32(tokens.count(t))
-                score = score + ((tf * f32(2.5)) / (k + tf)) * idf
+        for doc_id in self.docs:
+            score = self.score(q, doc_id)
             if score > 0:
                 hits.append((doc_id, float(score)))
         hits.sort(key=lambda hit: -hit[1])  # stable: ties keep first-indexing order
