@@ -106,6 +106,50 @@ def bench_corpus(name, texts, vocabulary, seed, check_oracle, skip_rank_bm25):
     return entry
 
 
+def filtered_roads(vocabulary, sizes):
+    """The filtered road first, each size in a fresh child so that its objects never
+    fragment the heap that later memory measurements start from."""
+    print("\n== filtered road ==")
+    roads = []
+    for size in [s for s in sizes if s <= 100_000]:
+        r = in_child(filtered_road_child, vocabulary, size)
+        roads.append(r)
+        print(
+            f"  {size:>9,} docs {r['content_mb']:6.1f} MB: {r['revuradova_ms']:8.2f} ms/search "
+            f"({r['revuradova_mb_per_s']:,.0f} MB/s), pure Python {r['pure_python_ms']:9.1f} ms "
+            f"(x{r['speedup_vs_pure_python']:.1f}, agree {r['pure_python_agreement']}), "
+            f"yardstick {r['yardstick_ms']:8.2f} ms (x{r['speedup_vs_yardstick']:.2f})",
+            flush=True,
+        )
+    return roads
+
+
+def synthetic_corpora(vocabulary, sizes, quick):
+    """The synthetic corpora, each size in turn; rank_bm25 is skipped where its time or
+    memory, projected from its last corpus, would run past the budget."""
+    entries = []
+    rank_bm25_rate = rank_bm25_bytes = None
+    for size in sizes:
+        texts = corpora.synthetic_documents(vocabulary, size, seed=size)
+        projected_s = rank_bm25_rate * size if rank_bm25_rate else 0
+        projected_mb = rank_bm25_bytes * size if rank_bm25_bytes else 0
+        entry = bench_corpus(
+            f"synthetic {size:,}",
+            texts,
+            vocabulary,
+            seed=size + 1,
+            check_oracle=size == 100_000 or (quick and size == sizes[0]),
+            skip_rank_bm25=projected_s > RANK_BM25_BUDGET_S or projected_mb > 0.5 * available_mb(),
+        )
+        r = entry["systems"].get("rank_bm25", {})
+        if "build_s" in r:
+            rank_bm25_rate = (r["build_s"] + r["p50_ms"] / 1e3 * RANK_BM25_QUERIES) / size
+            rank_bm25_bytes = r["peak_rss_growth_mb"] / size
+        entry["ratios"] = ratios(entry)
+        entries.append(entry)
+    return entries
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
@@ -139,20 +183,7 @@ def main():
         "corpora": [],
     }
 
-    # The filtered road first, each size in a fresh child so that its objects never
-    # fragment the heap that later memory measurements start from.
-    print("\n== filtered road ==")
-    results["filtered_road"] = []
-    for size in [s for s in sizes if s <= 100_000]:
-        r = in_child(filtered_road_child, vocabulary, size)
-        results["filtered_road"].append(r)
-        print(
-            f"  {size:>9,} docs {r['content_mb']:6.1f} MB: {r['revuradova_ms']:8.2f} ms/search "
-            f"({r['revuradova_mb_per_s']:,.0f} MB/s), pure Python {r['pure_python_ms']:9.1f} ms "
-            f"(x{r['speedup_vs_pure_python']:.1f}, agree {r['pure_python_agreement']}), "
-            f"yardstick {r['yardstick_ms']:8.2f} ms (x{r['speedup_vs_yardstick']:.2f})",
-            flush=True,
-        )
+    results["filtered_road"] = filtered_roads(vocabulary, sizes)
 
     entry = bench_corpus(
         "stdlib docstrings",
@@ -165,26 +196,7 @@ def main():
     entry["ratios"] = ratios(entry)
     results["corpora"].append(entry)
 
-    # rank_bm25's time and memory per document, from the last corpus it ran on.
-    rank_bm25_rate = rank_bm25_bytes = None
-    for size in sizes:
-        texts = corpora.synthetic_documents(vocabulary, size, seed=size)
-        projected_s = rank_bm25_rate * size if rank_bm25_rate else 0
-        projected_mb = rank_bm25_bytes * size if rank_bm25_bytes else 0
-        entry = bench_corpus(
-            f"synthetic {size:,}",
-            texts,
-            vocabulary,
-            seed=size + 1,
-            check_oracle=size == 100_000 or (args.quick and size == sizes[0]),
-            skip_rank_bm25=projected_s > RANK_BM25_BUDGET_S or projected_mb > 0.5 * available_mb(),
-        )
-        r = entry["systems"].get("rank_bm25", {})
-        if "build_s" in r:
-            rank_bm25_rate = (r["build_s"] + r["p50_ms"] / 1e3 * RANK_BM25_QUERIES) / size
-            rank_bm25_bytes = r["peak_rss_growth_mb"] / size
-        entry["ratios"] = ratios(entry)
-        results["corpora"].append(entry)
+    results["corpora"] += synthetic_corpora(vocabulary, sizes, args.quick)
 
     results["elapsed_s"] = time.time() - started
     report.write("latest", results, markdown_table(results), plot, "results")

@@ -90,7 +90,8 @@ _QUOTED_TERM = re.compile(r'["“][^"”]{1,60}["”]\s+(shall mean|means|refers
 _FIELD_LINE = re.compile(r"\s*\w[\w.\- ]{0,30}:\s+(\S.*)$")
 
 
-def default_knowledge_type(passage: Passage) -> str:
+def _type_from_place(passage: Passage) -> str | None:
+    """The type that the passage's kind, file name, folders or document title decide."""
     if passage.kind in ("table", "record"):
         return "data"
     if passage.kind == "code" or is_code_name(passage.path):
@@ -103,6 +104,14 @@ def default_knowledge_type(passage: Passage) -> str:
     title = passage.headings[0] if passage.headings else ""
     if any(_DISCUSSION_FOLDERS.fullmatch(f) for f in folders) or _DISCUSSION_TITLE.search(title):
         return "discussion"
+    return None
+
+
+def default_knowledge_type(passage: Passage) -> str:
+    placed = _type_from_place(passage)
+    if placed is not None:
+        return placed
+    title = passage.headings[0] if passage.headings else ""
     heading = passage.headings[-1] if passage.headings else ""
     body = passage.body
     # Per-line and per-word tests: one pass each, no regex scanning every position.

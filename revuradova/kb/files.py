@@ -31,6 +31,24 @@ class Edit:
         return bool(self.dropped or self.read)
 
 
+def store_file(
+    db: sqlite3.Connection, file_row: tuple, passages: list, options: dict, change: Change,
+    edit: Edit,
+) -> int:  # fmt: skip
+    """Replaces the stored passages of one file read (its `files` row: path, root, size,
+    modification time, hash) and counts the change; returns the number of passages."""
+    path = file_row[0]
+    rows = [(Stored.of(p, path), p.text) for p in (assigned(p, options) for p in passages)]
+    removed = db.execute("DELETE FROM passages WHERE file = ?", (path,)).rowcount
+    change.passages_removed += max(removed, 0)
+    db.execute("INSERT OR REPLACE INTO files VALUES (?, ?, ?, ?, ?)", file_row)
+    store.insert_passages(db, (record for record, _ in rows))
+    edit.read[path] = rows
+    change.files_read += 1
+    change.passages_added += len(rows)
+    return len(rows)
+
+
 def read_root(
     db: sqlite3.Connection,
     root: str,
@@ -86,18 +104,9 @@ def read_root(
             continue
         source_type, passages = outcome
         report.files[source_type] += 1
-        rows = [(Stored.of(p, path), p.text) for p in (assigned(p, options) for p in passages)]
-        removed = db.execute("DELETE FROM passages WHERE file = ?", (path,)).rowcount
-        change.passages_removed += max(removed, 0)
-        db.execute(
-            "INSERT OR REPLACE INTO files VALUES (?, ?, ?, ?, ?)",
-            (path, root, info.st_size, info.st_mtime_ns, digest),
-        )
-        store.insert_passages(db, (record for record, _ in rows))
-        edit.read[path] = rows
-        report.passages += len(rows)
-        change.files_read += 1
-        change.passages_added += len(rows)
+        file_row = (path, root, info.st_size, info.st_mtime_ns, digest)
+        stored = store_file(db, file_row, passages, options, change, edit)
+        report.passages += stored
     change.reports.append(report)
     for path in set(known) - seen:
         change.files_removed += drop_files(db, path, change, edit, exact=True)
