@@ -28,8 +28,12 @@ std::vector<SearchResult> BM25Indexer::search(std::string_view query, std::size_
     std::vector<SearchResult> results;
     results.reserve(ranked.size());
     for (const Ranked& hit : ranked) {
-        const InvertedIndex::StoredDocument& document = index_.document(hit.position);
-        SearchResult result{document.id, document.source_location, document.preview, {}, hit.score};
+        const DocumentRecord& document = index_.document(hit.position);
+        SearchResult result{std::string(document.id()),
+                            std::string(document.location()),
+                            std::string(document.preview()),
+                            {},
+                            hit.score};
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             const PostingList* postings = terms[i].postings;
             if (postings == nullptr) continue;

@@ -68,7 +68,7 @@ const PostingList* InvertedIndex::find(std::string_view term) const {
 
 std::uint32_t InvertedIndex::slot_of(std::string_view id) const {
     return slots_.find(id, text::hash_text(id), [this](std::uint32_t slot) -> std::string_view {
-        return documents_[slot].id;
+        return documents_[slot].id();
     });
 }
 
@@ -84,8 +84,8 @@ std::vector<std::string> InvertedIndex::terms() const {
 std::size_t InvertedIndex::posting_bytes() const {
     std::size_t bytes = 0;
     for (const PostingList& list : postings_) bytes += list.capacity() * sizeof(Posting);
-    for (const StoredDocument& document : documents_) {
-        bytes += document.terms.capacity() * sizeof(TermId);
+    for (const DocumentRecord& document : documents_) {
+        bytes += document.terms().size() * sizeof(TermId);
     }
     return bytes;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "indexing/document_record.hpp"
 #include "indexing/term_dictionary.hpp"
 #include "models/knowledge_object.hpp"
 #include "util/index_table.hpp"
@@ -59,13 +60,6 @@ public:
     /// Term frequencies and lengths are 32-bit: a longer document is refused.
     static constexpr std::uint64_t kMaxDocumentTokens = 0xFFFFFFFFu;
 
-    struct StoredDocument {
-        std::string id;
-        std::string source_location;
-        std::string preview;
-        std::vector<TermId> terms;  // distinct terms of the latest indexing, to replace them
-    };
-
     InvertedIndex() = default;
     InvertedIndex(const InvertedIndex&) = default;
     InvertedIndex& operator=(const InvertedIndex&) = default;
@@ -86,7 +80,7 @@ public:
     std::uint64_t modification() const { return modification_; }
     std::uint32_t longest() const { return longest_; }
     const std::vector<std::uint32_t>& lengths() const { return lengths_; }
-    const StoredDocument& document(DocSlot slot) const { return documents_[slot]; }
+    const DocumentRecord& document(DocSlot slot) const { return documents_[slot]; }
 
     /// The postings of `term`, or null when no document holds it.
     const PostingList* find(std::string_view term) const;
@@ -127,7 +121,7 @@ private:
         bool is_new;
         std::uint64_t id_hash;
         std::uint64_t length;
-        StoredDocument record;
+        DocumentRecord record;
     };
 
     // index_document in two phases: prepare (everything that can fail: counting, the new
@@ -138,7 +132,7 @@ private:
     void commit(Prepared& prepared) noexcept;
     void drop_lost_terms(DocSlot slot) noexcept;
     void post_known_terms(DocSlot slot, std::uint32_t length) noexcept;
-    void add_fresh_terms(StoredDocument& record) noexcept;
+    void add_fresh_terms(DocumentRecord& record) noexcept;
 
     void count_terms(std::string_view content, std::uint64_t& length);
     void rebuild_blocks(TermId term, std::size_t from, std::size_t to) noexcept;
@@ -149,8 +143,8 @@ private:
     TermDictionary terms_;
     std::vector<PostingList> postings_;  // by term id; empty for a free id
     std::vector<BlockList> blocks_;      // by term id: one entry per kBlockPostings postings
-    IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id
-    std::vector<StoredDocument> documents_;
+    IndexTable slots_;                   // identifier -> slot, keyed by documents_[slot].id()
+    std::vector<DocumentRecord> documents_;
     std::vector<std::uint32_t> lengths_;  // token count by slot
     std::uint32_t longest_ = 0;           // the largest length ever stored
     std::uint64_t total_length_ = 0;

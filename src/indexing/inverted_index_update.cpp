@@ -15,13 +15,13 @@ namespace {
 // How many known terms ahead of the one being prepared its list headers are requested.
 constexpr std::size_t kTermsAhead = 8;
 
-std::string preview_of(std::string_view content) {
+std::string_view preview_of(std::string_view content) {
     std::size_t pos = 0;
     for (std::size_t chars = 0; chars < InvertedIndex::kPreviewCharacters && pos < content.size();
          ++chars) {
         text::decode_utf8(content, pos);
     }
-    return std::string(content.substr(0, pos));
+    return content.substr(0, pos);
 }
 
 PostingList::iterator find_posting(PostingList& postings, DocSlot slot) {
@@ -69,20 +69,16 @@ InvertedIndex::Prepared InvertedIndex::prepare(const KnowledgeObject& object) {
     }
     const auto slot = is_new ? static_cast<DocSlot>(documents_.size()) : found;
 
-    StoredDocument record;
-    record.source_location = object.source_location;
-    record.preview = preview_of(object.content);
-    record.terms.reserve(s.known.size() + s.fresh_texts.size());
-    record.terms.assign(s.known.begin(), s.known.end());
+    DocumentRecord record(s.known, s.known.size() + s.fresh_texts.size(), object.id,
+                          object.source_location, preview_of(object.content));
     if (is_new) {
-        record.id = object.id;
         reserve_more(documents_, 1);
         reserve_more(lengths_, 1);
         slots_.reserve(1);
     }
     reserve_known_lists(slot, is_new);
     prepare_fresh_lists(slot, static_cast<std::uint32_t>(length));
-    if (!is_new) terms_.reserve_removals(documents_[slot].terms.size());
+    if (!is_new) terms_.reserve_removals(documents_[slot].terms().size());
     return {slot, is_new, id_hash, length, std::move(record)};
 }
 
@@ -134,7 +130,6 @@ void InvertedIndex::commit(Prepared& p) noexcept {
         total_length_ -= lengths_[p.slot];
         lengths_[p.slot] = length;
         drop_lost_terms(p.slot);
-        p.record.id = std::move(documents_[p.slot].id);
     }
     post_known_terms(p.slot, length);
     add_fresh_terms(p.record);
@@ -153,7 +148,7 @@ void InvertedIndex::commit(Prepared& p) noexcept {
 // Terms of the earlier indexing that the new content lacks lose this document; a term
 // left without documents leaves the dictionary.
 void InvertedIndex::drop_lost_terms(DocSlot slot) noexcept {
-    for (const TermId term : documents_[slot].terms) {
+    for (const TermId term : documents_[slot].terms()) {
         if (scratch_.frequency[term] != 0) continue;
         PostingList& postings = postings_[term];
         const auto at = find_posting(postings, slot);
@@ -193,8 +188,9 @@ void InvertedIndex::post_known_terms(DocSlot slot, std::uint32_t length) noexcep
 }
 
 // The new terms enter the dictionary with the lists prepared for them.
-void InvertedIndex::add_fresh_terms(StoredDocument& record) noexcept {
+void InvertedIndex::add_fresh_terms(DocumentRecord& record) noexcept {
     Scratch& s = scratch_;
+    const std::size_t known = s.known.size();
     for (std::size_t i = 0; i < s.fresh_texts.size(); ++i) {
         const TermId term = terms_.insert(std::move(s.fresh_texts[i]), s.fresh_hashes[i]);
         if (term == postings_.size()) {
@@ -203,7 +199,7 @@ void InvertedIndex::add_fresh_terms(StoredDocument& record) noexcept {
         }
         postings_[term] = std::move(s.fresh_postings[i]);
         blocks_[term] = std::move(s.fresh_blocks[i]);
-        record.terms.push_back(term);
+        record.set_term(known + i, term);
     }
 }
 
