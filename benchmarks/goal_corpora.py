@@ -71,3 +71,15 @@ def boilerplate_corpus(seed):
     corpus = real_corpus("package docs, boilerplate", paragraphs, seed)
     corpus.boilerplate_sources = sources
     return corpus
+
+
+def kb_passage_corpus(seed):
+    """The passages a knowledge base holds of the Django documentation (the quality
+    benchmark's documents), as it indexes them: headings and body."""
+    import documents
+
+    from revuradova.ingest import read_folder
+
+    docs = documents.django_docs()
+    reader = read_folder(docs, include=documents.INCLUDE, exclude=documents.EXCLUDE)
+    return real_corpus("knowledge-base passages (Django docs)", [p.text for p in reader], seed)

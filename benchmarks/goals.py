@@ -10,8 +10,9 @@ texts already in memory, and the peak RSS growth is what the build added. The fi
 road: PyRetrievalOrchestrator.search over 100,000 passed documents, against the release
 before this work and against one C memchr pass over the same contents.
 
-    python -m benchmarks goals            # wide synthetic 10k/100k/1M, Zipf 100k, paragraphs
-    python -m benchmarks goals --quick    # wide synthetic 10k and the paragraphs only
+    python -m benchmarks goals            # wide 10k/100k/1M, Zipf 100k, paragraphs, boilerplate,
+                                          # the knowledge base's passages
+    python -m benchmarks goals --quick    # without the 100k and 1M synthetic corpora
 
 Writes benchmarks/results/goals.json and goals.md and refreshes the goals section of
 benchmarks/README.md.
@@ -26,7 +27,14 @@ import corpora
 import filtered_road
 import report
 import verdicts
-from goal_corpora import CLASSES, boilerplate_corpus, paragraph_corpus, wide_corpus, zipf_corpus
+from goal_corpora import (
+    CLASSES,
+    boilerplate_corpus,
+    kb_passage_corpus,
+    paragraph_corpus,
+    wide_corpus,
+    zipf_corpus,
+)
 from measure import build_measured, in_child, percentile, timed
 from systems import Revuradova, Tantivy, make
 
@@ -139,6 +147,7 @@ def corpus_plan(quick):
         yield lambda: wide_corpus(1_000_000, 30)
     yield lambda: paragraph_corpus(40)
     yield lambda: boilerplate_corpus(50)
+    yield lambda: kb_passage_corpus(60)
 
 
 def measure_corpus(corpus, quick, rows, results):
@@ -162,7 +171,7 @@ def measure_corpus(corpus, quick, rows, results):
             )
             print(f"  {cls:9}{cells}", flush=True)
     builds_here = corpus.name.startswith(("wide synthetic 1,000,000", "docstring"))
-    if builds_here or (quick and not corpus.name.startswith("package docs")):
+    if builds_here or (quick and not corpus.name.startswith(("package docs", "knowledge-base"))):
         systems = ["ours", "tantivy freq", "tantivy small heap"]
         builds = {system: in_child(build_child, system) for system in systems}
         results["builds"][corpus.name] = builds
