@@ -130,6 +130,12 @@ def run(vocabulary, doc_count, question_count=200, max_results=10):
     }
 
 
+def child(vocabulary, doc_count, connection):
+    """run() in a forked child (measure.in_child), so that its objects leave with it."""
+    connection.send(run(vocabulary, doc_count))
+    connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter

@@ -56,11 +56,6 @@ def measure_system(name, queries, connection):
     connection.close()
 
 
-def filtered_road_child(vocabulary, size, connection):
-    connection.send(filtered_road.run(vocabulary, size))
-    connection.close()
-
-
 def bench_corpus(name, texts, vocabulary, seed, check_oracle, skip_rank_bm25):
     global TEXTS, QUERIES
     TEXTS = texts
@@ -112,7 +107,7 @@ def filtered_roads(vocabulary, sizes):
     print("\n== filtered road ==")
     roads = []
     for size in [s for s in sizes if s <= 100_000]:
-        r = in_child(filtered_road_child, vocabulary, size)
+        r = in_child(filtered_road.child, vocabulary, size)
         roads.append(r)
         print(
             f"  {size:>9,} docs {r['content_mb']:6.1f} MB: {r['revuradova_ms']:8.2f} ms/search "

@@ -17,7 +17,14 @@ from corpora import tokenize
 TOP = 10
 
 
-class Revuradova:
+class System:
+    """What every system shares: a search is prepare, run and positions in a row."""
+
+    def search(self, query):
+        return self.positions(self.run(self.prepare(query)))
+
+
+class Revuradova(System):
     """PyBM25Indexer, or the orchestrator's BM25 road (road=True). With positions=False
     no map from identifiers to positions is kept (its memory is the caller's)."""
 
@@ -53,11 +60,8 @@ class Revuradova:
     def positions(self, raw):
         return [self.position[hit if self.road else hit[0]] for hit in raw]
 
-    def search(self, query):
-        return self.positions(self.run(self.prepare(query)))
 
-
-class Bm25s:
+class Bm25s(System):
     """bm25s with our formula (ATIRE term weight, Lucene idf, k1 1.5, b 0.75), no stop
     words or stemming; backend "numba" is its fastest (compiled before timing). `tokens`,
     (token id lists, vocabulary), skips its tokenizer when the caller has them."""
@@ -99,11 +103,8 @@ class Bm25s:
         docs, scores = raw
         return [int(d) for d, s in zip(docs, scores, strict=True) if s > 0]
 
-    def search(self, query):
-        return self.positions(self.run(self.prepare(query)))
 
-
-class RankBm25:
+class RankBm25(System):
     """rank_bm25's BM25Okapi, k1 1.5, b 0.75: every document scored in Python."""
 
     def build(self, texts, tokens=None):
@@ -126,11 +127,8 @@ class RankBm25:
     def positions(self, raw):
         return [i for i, score in raw if score > 0]
 
-    def search(self, query):
-        return self.positions(self.run(self.prepare(query)))
 
-
-class Tantivy:
+class Tantivy(System):
     """tantivy's default tokenizer (speed only: its scoring is its own). index_option
     "freq" keeps frequencies without positions; stored=False stores nothing, and hits are
     read as addresses (one segment, so in insertion order)."""
@@ -165,9 +163,6 @@ class Tantivy:
         if self.stored:
             return [self.searcher.doc(address)["pos"][0] for _, address in raw]
         return [address.doc for _, address in raw]
-
-    def search(self, query):
-        return self.positions(self.run(self.prepare(query)))
 
 
 SYSTEMS = {

@@ -56,8 +56,6 @@ public:
     std::string_view preview() const {
         return {texts() + id_size_ + location_size_, preview_size_};
     }
-    /// Bytes of the allocation.
-    std::size_t bytes() const { return words() * sizeof(TermId); }
 
 private:
     static std::uint32_t checked(std::size_t size) {
