@@ -38,9 +38,26 @@ float below(double bar) {
     return static_cast<double>(rounded) <= bar ? rounded : std::nextafter(rounded, -HUGE_VALF);
 }
 
+template <typename Visit>
+void for_each_reaching(const float* score, std::size_t slots, float bar, Visit visit) {
+    // A block of slots that holds nothing reaching the bar is passed over after one
+    // comparison each, written so that the compiler does them side by side. `visit`
+    // returns the bar from then on (it may only rise).
+    std::size_t slot = 0;
+    for (; slot + kScanBlock <= slots; slot += kScanBlock) {
+        if (!any_reaches(score + slot, bar)) continue;
+        for (std::size_t j = slot; j < slot + kScanBlock; ++j) {
+            if (score[j] >= bar) bar = visit(static_cast<DocSlot>(j));
+        }
+    }
+    for (; slot < slots; ++slot) {
+        if (score[slot] >= bar) bar = visit(static_cast<DocSlot>(slot));
+    }
+}
+
 }  // namespace
 
-void Accumulators::start(std::size_t slots, std::size_t postings) {
+void Accumulators::start(std::size_t slots, std::size_t postings, std::size_t dense_share) {
     if (scores_.size() < slots) {  // both arrays allocated before either is replaced
         std::vector<float> scores(slots);
         std::vector<std::uint32_t> stamps(slots, 0);
@@ -49,7 +66,7 @@ void Accumulators::start(std::size_t slots, std::size_t postings) {
         stamps_.swap(stamps);
     }
     slots_ = slots;
-    dense_ = postings >= slots / 4;
+    dense_ = postings >= slots / dense_share;
     if (dense_) {
         std::fill_n(scores_.data(), slots, 0.0f);
         return;
@@ -85,35 +102,81 @@ void Accumulators::add(const Posting* postings, std::size_t count, const float* 
     }
 }
 
+void Accumulators::add_to_written(const Posting* postings, std::size_t count,
+                                  const float* saturation, float idf) {
+    if (dense_) {
+        add(postings, count, saturation, idf);
+        return;
+    }
+    float* score = scores_.data();
+    const std::uint32_t* stamp = stamps_.data();
+    const std::uint32_t epoch = epoch_;
+    for (std::size_t i = 0; i < count; ++i) {
+        const DocSlot slot = postings[i].slot;
+        if (stamp[slot] == epoch) score[slot] = score[slot] + saturation[i] * idf;
+    }
+}
+
+std::size_t Accumulators::count_reaching(float bar) const {
+    const float* score = scores_.data();
+    std::size_t reaching = 0;
+    bar = std::max(bar, std::numeric_limits<float>::denorm_min());
+    if (dense_) {
+        for_each_reaching(score, slots_, bar, [&](DocSlot) {
+            ++reaching;
+            return bar;
+        });
+        return reaching;
+    }
+    for (const DocSlot slot : touched_) reaching += score[slot] >= bar ? 1 : 0;
+    return reaching;
+}
+
+// Most slots fall below the threshold: one float comparison with a local copy (rounded down,
+// so it never passes over a slot that reaches the exact one) rejects them, and the rest take
+// the exact test.
 void Accumulators::harvest(TopK& top) const {
     const float* score = scores_.data();
-    // Most slots fall below the threshold: one float comparison with a local copy (rounded
-    // down, so it never passes over a slot that reaches the exact one) rejects them here,
-    // and the rest take the exact test.
-    float bar = below(top.threshold());
-    const auto consider = [&](DocSlot slot) {
-        if (!top.would_enter(slot, score[slot])) return;
-        top.offer({slot, score[slot]});
-        bar = below(top.threshold());
-    };
     if (!dense_) {
+        float bar = below(top.threshold());
         for (const DocSlot slot : touched_) {
-            if (score[slot] >= bar) consider(slot);
+            if (score[slot] < bar || !top.would_enter(slot, score[slot])) continue;
+            top.offer({slot, score[slot]});
+            bar = below(top.threshold());
         }
         return;
     }
-    // A block of slots that holds nothing reaching the threshold is passed over after one
-    // comparison each, written so that the compiler does them side by side.
-    std::size_t slot = 0;
-    for (; slot + kScanBlock <= slots_; slot += kScanBlock) {
-        if (!any_reaches(score + slot, bar)) continue;
-        for (std::size_t j = slot; j < slot + kScanBlock; ++j) {
-            if (score[j] >= bar) consider(static_cast<DocSlot>(j));
+    for_each_reaching(score, slots_, below(top.threshold()), [&](DocSlot slot) {
+        if (!top.would_enter(slot, score[slot])) return below(top.threshold());
+        top.offer({slot, score[slot]});
+        return below(top.threshold());
+    });
+}
+
+float Accumulators::kth_largest(std::size_t k) const {
+    if (k == 0) return 0.0f;
+    TopK best(k);
+    best.set_threshold(std::numeric_limits<float>::denorm_min());
+    harvest(best);
+    return best.full() ? best.worst().score : 0.0f;
+}
+
+void Accumulators::collect(float bar, std::vector<Ranked>& out) const {
+    const float* score = scores_.data();
+    bar = std::max(bar, std::numeric_limits<float>::denorm_min());
+    if (!dense_) {
+        const std::size_t first = out.size();
+        for (const DocSlot slot : touched_) {
+            if (score[slot] >= bar) out.push_back({slot, score[slot]});
         }
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+                  [](const Ranked& a, const Ranked& b) { return a.position < b.position; });
+        return;
     }
-    for (; slot < slots_; ++slot) {
-        if (score[slot] >= bar) consider(static_cast<DocSlot>(slot));
-    }
+    for_each_reaching(score, slots_, bar, [&](DocSlot slot) {
+        out.push_back({slot, score[slot]});
+        return bar;
+    });
 }
 
 }  // namespace revuradova

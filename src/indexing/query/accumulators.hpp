@@ -17,14 +17,33 @@ namespace revuradova {
 /// failed leaves nothing for the next one to trip on.
 class Accumulators {
 public:
-    /// Starts a search over `slots` documents that adds about `postings` weights.
-    void start(std::size_t slots, std::size_t postings);
+    /// Starts a search over `slots` documents that adds about `postings` weights; dense
+    /// from one posting per `dense_share` slots on (a caller that looks over the written
+    /// slots several times wants dense sooner).
+    void start(std::size_t slots, std::size_t postings, std::size_t dense_share = 4);
 
     /// Adds saturation[i] * idf to the score of each posting's slot.
     void add(const Posting* postings, std::size_t count, const float* saturation, float idf);
 
+    /// Like add, for the slots already written in this search only (dense: every slot).
+    void add_to_written(const Posting* postings, std::size_t count, const float* saturation,
+                        float idf);
+
+    bool dense() const { return dense_; }
+    /// The slots written so far (dense: every slot).
+    std::size_t written() const { return dense_ ? slots_ : touched_.size(); }
+
+    /// How many written slots score at least `bar`.
+    std::size_t count_reaching(float bar) const;
+
     /// Offers every written slot's score to `top`.
     void harvest(TopK& top) const;
+
+    /// The `k`-th largest score written, or 0 when fewer than `k` slots were written.
+    float kth_largest(std::size_t k) const;
+
+    /// Every written slot whose score is at least `bar` (and positive), in slot order.
+    void collect(float bar, std::vector<Ranked>& out) const;
 
 private:
     std::vector<float> scores_;

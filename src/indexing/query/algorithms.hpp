@@ -27,6 +27,14 @@ void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
                          const std::vector<QueryTerm>& query, Accumulators& accumulators,
                          TopK& top);
 
+/// Term at a time with MaxScore pruning (Turtle and Flood 1995): terms by descending bound,
+/// each accumulated for every document holding it while a document holding none of those
+/// could still enter, then probed only for the documents seen that still can; the last few
+/// scored exactly. Any query with at least one cursor; faster the higher the TopK's starting
+/// threshold.
+void rank_pruned_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
+                                QueryCursors& query, Accumulators& accumulators, TopK& top);
+
 /// Document at a time with block-max MaxScore (Turtle and Flood 1995; Ding and Suel 2011):
 /// only the postings of terms that can still lift a document into the top are walked, the
 /// others probed per candidate, and candidates whose block bounds cannot enter are passed

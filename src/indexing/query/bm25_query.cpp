@@ -10,9 +10,7 @@ namespace revuradova {
 namespace {
 
 // How many postings of the rarest term the starting threshold scores at most.
-constexpr std::size_t kSeedPostings = 512;
-// Roughly how many postings accumulating costs as much as walking one document at a time.
-constexpr std::size_t kWalkCost = 64;
+constexpr std::size_t kSeedPostings = 128;
 
 // The k-th best score among the documents of the term with the highest bound (usually the
 // rarest), when it holds at least k and few enough to score them all cheaply; 0 otherwise.
@@ -24,7 +22,7 @@ double starting_threshold(const InvertedIndex& index, QueryScorer& scorer,
         [](const TermCursor& a, const TermCursor& b) { return a.bound() < b.bound(); });
     const std::size_t count = rarest->size();
     if (count < limit || count > index.doc_count() / 4) return 0.0;
-    // Any k scored documents give a valid threshold; the first few hundred give a good one.
+    // Any k scored documents give a valid threshold; the first hundred or so a good one.
     const Posting* begin = rarest->postings();
     const Posting* end = begin + std::min(count, std::max(limit, kSeedPostings));
     QueryCursors probe = query;
@@ -40,18 +38,32 @@ double starting_threshold(const InvertedIndex& index, QueryScorer& scorer,
     return seed.full() ? static_cast<double>(seed.worst().score) : 0.0;
 }
 
-// Document at a time costs far more per posting walked than accumulating one, so pruning
-// pays only when the postings it must walk (those of the terms that can lift a document
-// above the starting threshold with the weaker ones) are a small share.
-bool worth_pruning(const QueryCursors& query, double floor) {
-    std::size_t total = 0;
-    std::size_t walked = 0;
-    for (std::size_t i = 0; i < query.by_bound.size(); ++i) {
+// The postings pruned term at a time accumulates when started from `floor`: those of the
+// terms, by descending bound, while a document holding none of them could still reach it.
+std::size_t accumulated_postings(const QueryCursors& query, double floor) {
+    std::size_t postings = 0;
+    for (std::size_t i = query.by_bound.size(); i-- > 0;) {
+        if (query.prefix[i] * query.widen < floor) break;
         const TermCursor& cursor = query.cursors[query.by_bound[i]];
-        total += cursor.size() * cursor.repeats();
-        if (query.prefix[i] * query.widen >= floor) walked += cursor.size();
+        postings += cursor.size() * cursor.repeats();
     }
-    return walked * kWalkCost <= total;
+    return postings;
+}
+
+std::size_t total_postings(const QueryCursors& query) {
+    std::size_t postings = 0;
+    for (const TermCursor& cursor : query.cursors) postings += cursor.size() * cursor.repeats();
+    return postings;
+}
+
+// Pruning pays once the starting threshold leaves at most half the postings to accumulate;
+// otherwise the plain term at a time, in query order, has nothing to score twice.
+Algorithm choose(const QueryCursors& query, double floor) {
+    if (floor <= 0.0) return Algorithm::term_at_a_time;
+    if (accumulated_postings(query, floor) * 2 <= total_postings(query)) {
+        return Algorithm::pruned_term_at_a_time;
+    }
+    return Algorithm::term_at_a_time;
 }
 
 }  // namespace
@@ -64,15 +76,16 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
     if (cursors.cursors.empty()) return {};
     TopK top(limit);
     top.set_threshold(std::numeric_limits<float>::denorm_min());  // positive scores only
-    if (algorithm == Algorithm::automatic) {
-        if (cursors.cursors.size() == 1) {
-            algorithm = Algorithm::single_term;
-        } else {
-            const double floor = starting_threshold(index, scorer_, cursors, limit);
-            const bool prune = floor > 0.0 && worth_pruning(cursors, floor);
-            algorithm = prune ? Algorithm::block_max_maxscore : Algorithm::term_at_a_time;
-            if (prune) top.set_threshold(floor);
-        }
+    // k documents are known to score at least the starting threshold, so it is a floor for
+    // every algorithm; the pruning ones start from it.
+    const bool several = cursors.cursors.size() > 1;
+    if ((algorithm == Algorithm::automatic && several) ||
+        algorithm == Algorithm::pruned_term_at_a_time) {
+        const double floor = starting_threshold(index, scorer_, cursors, limit);
+        top.set_threshold(floor);
+        if (algorithm == Algorithm::automatic) algorithm = choose(cursors, floor);
+    } else if (algorithm == Algorithm::automatic) {
+        algorithm = Algorithm::single_term;
     }
     switch (algorithm) {
         case Algorithm::single_term:
@@ -80,6 +93,9 @@ std::vector<Ranked> BM25Query::rank(const InvertedIndex& index, const std::vecto
                 throw std::invalid_argument("the single-term algorithm needs one distinct term");
             }
             rank_single_term(scorer_, cursors, top);
+            break;
+        case Algorithm::pruned_term_at_a_time:
+            rank_pruned_term_at_a_time(index, scorer_, cursors, accumulators_, top);
             break;
         case Algorithm::block_max_maxscore: rank_block_max_maxscore(scorer_, cursors, top); break;
         case Algorithm::term_at_a_time:

@@ -13,14 +13,23 @@ namespace revuradova {
 
 /// Which algorithm ranks a query (see algorithms.hpp). `automatic` lets the planner choose;
 /// the others force one, for tests and benchmarks.
-enum class Algorithm { automatic, single_term, term_at_a_time, block_max_maxscore };
+enum class Algorithm {
+    automatic,
+    single_term,
+    term_at_a_time,
+    pruned_term_at_a_time,
+    block_max_maxscore,
+};
 
 /// Exact top-k BM25 ranking: every algorithm gives the ranking of a scan of every document
 /// against every query token. The planner picks
 /// - one distinct term: the single-term scan;
-/// - several terms, one of them rare enough to give a starting threshold and pruning
-///   cheap enough to pay: block-max MaxScore, started from that threshold;
+/// - several terms, one of them rare enough to give a starting threshold that leaves at
+///   most half the postings to accumulate: term at a time with MaxScore pruning, started
+///   from that threshold;
 /// - otherwise: term at a time.
+/// Block-max MaxScore (document at a time) is only run when forced: on every corpus
+/// measured, the pruned term at a time beats it.
 ///
 /// The scratch it keeps (the scorer's tables, accumulators) is valid in any state, so a
 /// search that failed leaves nothing for the next one to trip on. One object serves one

@@ -26,7 +26,7 @@ struct Corpus {
 void fill(Corpus& corpus, std::mt19937& rng, int documents, int words, int longest) {
     std::vector<double> weights;
     for (int i = 0; i < words; ++i) {
-        corpus.vocabulary.push_back("w" + std::to_string(i * 7919 % 1000));
+        corpus.vocabulary.push_back("w" + std::to_string(i * 7919 % words));
         weights.push_back(1.0 / double(i + 1));
     }
     corpus.zipf = std::discrete_distribution<std::size_t>(weights.begin(), weights.end());
@@ -65,12 +65,13 @@ void expect_as_the_scan(const Corpus& corpus, const std::string& query, std::siz
 
 class EveryAlgorithm : public testing::TestWithParam<Algorithm> {};
 
-// Small corpora (a few blocks per term) and larger ones (many), short and long queries,
-// limits from 1 to past the number of hits.
+// Small corpora (a few blocks per term) and larger ones (many, with rare terms beside
+// common ones, so that the pruning algorithms stop accumulating and probe), short and long
+// queries, limits from 1 to past the number of hits.
 TEST_P(EveryAlgorithm, EqualsTheScan) {
     std::mt19937 rng(11);
     for (const auto& [documents, words, longest] :
-         {std::tuple{60, 12, 12}, std::tuple{1500, 400, 40}}) {
+         {std::tuple{60, 12, 12}, std::tuple{1500, 400, 40}, std::tuple{3000, 2000, 80}}) {
         Corpus corpus;
         fill(corpus, rng, documents, words, longest);
         for (int q = 0; q < 80; ++q) {
@@ -97,12 +98,16 @@ TEST_P(EveryAlgorithm, RepeatedTermsAndNoMatch) {
 
 INSTANTIATE_TEST_SUITE_P(Ranking, EveryAlgorithm,
                          testing::Values(Algorithm::automatic, Algorithm::single_term,
-                                         Algorithm::term_at_a_time, Algorithm::block_max_maxscore),
+                                         Algorithm::term_at_a_time,
+                                         Algorithm::pruned_term_at_a_time,
+                                         Algorithm::block_max_maxscore),
                          [](const testing::TestParamInfo<Algorithm>& info) {
                              switch (info.param) {
                                  case Algorithm::automatic: return "automatic";
                                  case Algorithm::single_term: return "single_term";
                                  case Algorithm::term_at_a_time: return "term_at_a_time";
+                                 case Algorithm::pruned_term_at_a_time:
+                                     return "pruned_term_at_a_time";
                                  case Algorithm::block_max_maxscore: return "block_max_maxscore";
                              }
                              return "unknown";
