@@ -1,12 +1,15 @@
 #include "models/uuid.hpp"
 
+#include <pthread.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace revuradova {
+namespace {
 
-void system_random_bytes(std::uint8_t* out, std::size_t size) {
+void fill_from_system(std::uint8_t* out, std::size_t size) {
     std::size_t filled = 0;
     while (filled < size) {
         const ssize_t got = getrandom(out + filled, size - filled, 0);
@@ -16,6 +19,43 @@ void system_random_bytes(std::uint8_t* out, std::size_t size) {
         }
         filled += static_cast<std::size_t>(got);
     }
+}
+
+// Small requests (an identifier's 16 bytes) are served from a per-thread buffer filled by
+// one system call for many of them. A forked child forgets what its parent had buffered,
+// so the two never hand out the same bytes; without that hook nothing is buffered.
+constexpr std::size_t kBuffered = 512;
+constexpr std::size_t kLargestBuffered = 64;
+
+struct Buffered {
+    std::array<std::uint8_t, kBuffered> bytes{};
+    std::size_t left = 0;  // the last `left` bytes are unused
+};
+thread_local Buffered buffered;
+
+void forget_buffered() { buffered.left = 0; }
+
+bool buffering_is_fork_safe() {
+    static const bool registered = pthread_atfork(nullptr, nullptr, forget_buffered) == 0;
+    return registered;
+}
+
+}  // namespace
+
+void system_random_bytes(std::uint8_t* out, std::size_t size) {
+    if (size > kLargestBuffered || !buffering_is_fork_safe()) {
+        fill_from_system(out, size);
+        return;
+    }
+    if (buffered.left < size) {
+        buffered.left = 0;  // a failed refill leaves nothing half-used behind
+        fill_from_system(buffered.bytes.data(), kBuffered);
+        buffered.left = kBuffered;
+    }
+    std::uint8_t* from = buffered.bytes.data() + (kBuffered - buffered.left);
+    std::copy_n(from, size, out);
+    std::fill_n(from, size, std::uint8_t{0});  // handed-out bytes are not kept
+    buffered.left -= size;
 }
 
 std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes) {

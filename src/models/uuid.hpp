@@ -19,6 +19,8 @@ public:
 using RandomSource = void (*)(std::uint8_t* out, std::size_t size);
 
 /// The operating system's cryptographically strong source (getrandom, retried on EINTR).
+/// Requests of up to 64 bytes are served from a per-thread buffer that one call fills for
+/// many of them, and that a forked child forgets.
 void system_random_bytes(std::uint8_t* out, std::size_t size);
 
 /// A random version-4 UUID in canonical form: 36 lower-case characters, 8-4-4-4-12.

@@ -1,6 +1,8 @@
 #include "models/knowledge_object.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <regex>
 #include <set>
@@ -135,6 +137,31 @@ TEST(Uuid, FailingSourceThrowsWithErrno) {
     } catch (const RandomSourceError& error) {
         EXPECT_EQ(error.code().value(), ENOSYS);
     }
+}
+
+// Identifiers come from a buffer of system randomness: a forked child must not hand out
+// what its parent had buffered, and neither may repeat itself across refills.
+TEST(Uuid, ForkedChildDrawsItsOwnBytes) {
+    std::set<std::string> parent;
+    parent.insert(uuid_v4());  // the buffer now holds bytes for the next identifiers
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string id = uuid_v4();
+        _exit(write(pipe_ends[1], id.data(), id.size()) == 36 ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    for (int i = 0; i < 100; ++i) parent.insert(uuid_v4());  // past several refills
+    EXPECT_EQ(parent.size(), 101u);
+    char text[36];
+    ASSERT_EQ(read(pipe_ends[0], text, sizeof text), 36);
+    close(pipe_ends[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(parent.count(std::string(text, sizeof text)), 0u);
 }
 
 }  // namespace
