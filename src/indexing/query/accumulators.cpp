@@ -58,62 +58,66 @@ void for_each_reaching(const float* score, std::size_t slots, float bar, Visit v
 }  // namespace
 
 void Accumulators::start(std::size_t slots, std::size_t postings, std::size_t dense_share) {
-    if (scores_.size() < slots) {  // both arrays allocated before either is replaced
+    const bool dense = postings >= slots / dense_share;
+    // Everything that can fail comes first: a failed search leaves the old state valid.
+    if (dense && scores_.size() < slots) {
         std::vector<float> scores(slots);
-        std::vector<std::uint32_t> stamps(slots, 0);
-        std::copy(stamps_.begin(), stamps_.end(), stamps.begin());
         scores_.swap(scores);
-        stamps_.swap(stamps);
     }
+    const std::size_t room = std::min(postings, slots);
+    if (!dense && cells_.size() < slots) {
+        std::vector<Cell> cells(slots, Cell{0.0f, 0});  // no stamp matches a live epoch
+        cells_.swap(cells);
+    }
+    if (!dense && touched_.size() < room) touched_.resize(room);
     slots_ = slots;
-    dense_ = postings >= slots / dense_share;
+    dense_ = dense;
+    touched_count_ = 0;
     if (dense_) {
         std::fill_n(scores_.data(), slots, 0.0f);
         return;
     }
-    touched_.clear();
-    touched_.reserve(std::min(postings, slots));
     if (++epoch_ == 0) {  // wrapped: forget every old stamp
-        std::fill(stamps_.begin(), stamps_.end(), 0);
+        for (Cell& cell : cells_) cell.stamp = 0;
         epoch_ = 1;
     }
 }
 
-void Accumulators::add(const Posting* postings, std::size_t count, const float* saturation,
-                       float idf) {
-    float* score = scores_.data();
+void Accumulators::add(const SlotSaturation* postings, std::size_t count, float idf) {
     if (dense_) {
+        float* score = scores_.data();
         for (std::size_t i = 0; i < count; ++i) {
             const DocSlot slot = postings[i].slot;
-            score[slot] = score[slot] + saturation[i] * idf;
+            score[slot] = score[slot] + postings[i].saturation * idf;
         }
         return;
     }
-    std::uint32_t* stamp = stamps_.data();
+    Cell* cells = cells_.data();
+    DocSlot* touched = touched_.data();
+    std::size_t written = touched_count_;
     const std::uint32_t epoch = epoch_;
     for (std::size_t i = 0; i < count; ++i) {
         const DocSlot slot = postings[i].slot;
-        if (stamp[slot] != epoch) {
-            stamp[slot] = epoch;
-            score[slot] = 0.0f;
-            touched_.push_back(slot);  // within the capacity reserved by start()
+        Cell& cell = cells[slot];
+        if (cell.stamp != epoch) {
+            cell = {0.0f, epoch};
+            touched[written++] = slot;  // within the room start() made
         }
-        score[slot] = score[slot] + saturation[i] * idf;
+        cell.score = cell.score + postings[i].saturation * idf;
     }
+    touched_count_ = written;
 }
 
-void Accumulators::add_to_written(const Posting* postings, std::size_t count,
-                                  const float* saturation, float idf) {
+void Accumulators::add_to_written(const SlotSaturation* postings, std::size_t count, float idf) {
     if (dense_) {
-        add(postings, count, saturation, idf);
+        add(postings, count, idf);
         return;
     }
-    float* score = scores_.data();
-    const std::uint32_t* stamp = stamps_.data();
+    Cell* cells = cells_.data();
     const std::uint32_t epoch = epoch_;
     for (std::size_t i = 0; i < count; ++i) {
-        const DocSlot slot = postings[i].slot;
-        if (stamp[slot] == epoch) score[slot] = score[slot] + saturation[i] * idf;
+        Cell& cell = cells[postings[i].slot];
+        if (cell.stamp == epoch) cell.score = cell.score + postings[i].saturation * idf;
     }
 }
 
@@ -128,7 +132,7 @@ std::size_t Accumulators::count_reaching(float bar) const {
         });
         return reaching;
     }
-    for (const DocSlot slot : touched_) reaching += score[slot] >= bar ? 1 : 0;
+    for (const DocSlot slot : touched()) reaching += cells_[slot].score >= bar ? 1 : 0;
     return reaching;
 }
 
@@ -139,9 +143,10 @@ void Accumulators::harvest(TopK& top) const {
     const float* score = scores_.data();
     if (!dense_) {
         float bar = below(top.threshold());
-        for (const DocSlot slot : touched_) {
-            if (score[slot] < bar || !top.would_enter(slot, score[slot])) continue;
-            top.offer({slot, score[slot]});
+        for (const DocSlot slot : touched()) {
+            const float value = cells_[slot].score;
+            if (value < bar || !top.would_enter(slot, value)) continue;
+            top.offer({slot, value});
             bar = below(top.threshold());
         }
         return;
@@ -166,8 +171,8 @@ void Accumulators::collect(float bar, std::vector<Ranked>& out) const {
     bar = std::max(bar, std::numeric_limits<float>::denorm_min());
     if (!dense_) {
         const std::size_t first = out.size();
-        for (const DocSlot slot : touched_) {
-            if (score[slot] >= bar) out.push_back({slot, score[slot]});
+        for (const DocSlot slot : touched()) {
+            if (cells_[slot].score >= bar) out.push_back({slot, cells_[slot].score});
         }
         std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
                   [](const Ranked& a, const Ranked& b) { return a.position < b.position; });

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "indexing/inverted_index.hpp"
+#include "indexing/query/scorer.hpp"
 #include "util/top_k.hpp"
 
 namespace revuradova {
@@ -22,16 +24,15 @@ public:
     /// slots several times wants dense sooner).
     void start(std::size_t slots, std::size_t postings, std::size_t dense_share = 4);
 
-    /// Adds saturation[i] * idf to the score of each posting's slot.
-    void add(const Posting* postings, std::size_t count, const float* saturation, float idf);
+    /// Adds each posting's saturation * idf to the score of its slot.
+    void add(const SlotSaturation* postings, std::size_t count, float idf);
 
     /// Like add, for the slots already written in this search only (dense: every slot).
-    void add_to_written(const Posting* postings, std::size_t count, const float* saturation,
-                        float idf);
+    void add_to_written(const SlotSaturation* postings, std::size_t count, float idf);
 
     bool dense() const { return dense_; }
     /// The slots written so far (dense: every slot).
-    std::size_t written() const { return dense_ ? slots_ : touched_.size(); }
+    std::size_t written() const { return dense_ ? slots_ : touched_count_; }
 
     /// How many written slots score at least `bar`.
     std::size_t count_reaching(float bar) const;
@@ -46,9 +47,21 @@ public:
     void collect(float bar, std::vector<Ranked>& out) const;
 
 private:
-    std::vector<float> scores_;
-    std::vector<std::uint32_t> stamps_;
+    // Sparse: a slot's score beside the stamp of the search that last wrote it, so that
+    // each posting costs one cache line.
+    struct Cell {
+        float score;
+        std::uint32_t stamp;
+    };
+
+    std::span<const DocSlot> touched() const { return {touched_.data(), touched_count_}; }
+
+    std::vector<float> scores_;  // dense
+    std::vector<Cell> cells_;    // sparse
+    // The slots written, first written first: the first touched_count_ entries (the
+    // vector only grows, so that a search writes into room made once).
     std::vector<DocSlot> touched_;
+    std::size_t touched_count_ = 0;
     std::uint32_t epoch_ = 0;
     std::size_t slots_ = 0;
     bool dense_ = false;

@@ -76,7 +76,7 @@ private:
         for (std::size_t i = essential_; i < order_.size(); ++i) {
             if (cursor(i).load(slot, norm)) bound += exact(cursor(i));
         }
-        const double first_bound = bound;
+        [[maybe_unused]] const double first_bound = bound;
         for (std::size_t i = essential_; i-- > 0;) {
             if (!can_enter(bound, slot)) return false;
             TermCursor& probed = cursor(i);

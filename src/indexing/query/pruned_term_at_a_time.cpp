@@ -81,14 +81,13 @@ private:
             const bool open = unseen_can_enter(rest_[i]);
             if (!open && !worth_accumulating(i)) break;
             TermCursor& term = *order_[i];
-            const float* saturation =
+            const SlotSaturation* saturation =
                 scorer_.saturations(term.term(), term.size(), term.postings());
             for (std::uint32_t r = 0; r < term.repeats(); ++r) {
                 if (open) {
-                    accumulators_.add(term.postings(), term.size(), saturation, term.idf());
+                    accumulators_.add(saturation, term.size(), term.idf());
                 } else {
-                    accumulators_.add_to_written(term.postings(), term.size(), saturation,
-                                                 term.idf());
+                    accumulators_.add_to_written(saturation, term.size(), term.idf());
                 }
             }
             fresh += term.size() * term.repeats();

@@ -24,18 +24,20 @@ void QueryScorer::prepare(const InvertedIndex& index) {
     }
 }
 
-void QueryScorer::fill(std::vector<float>& values, std::size_t count,
+void QueryScorer::fill(std::vector<SlotSaturation>& values, std::size_t count,
                        const Posting* postings) const {
     values.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        values[i] = BM25Scorer::saturation(postings[i].term_frequency, norm(postings[i].slot));
+        values[i] = {postings[i].slot,
+                     BM25Scorer::saturation(postings[i].term_frequency, norm(postings[i].slot))};
     }
 }
 
 // Terms with many postings are kept (the least recently used of kCachedTerms gives way,
 // and everything is given back past kSaturationBudget values) until the index changes;
 // an entry is marked current only once complete.
-const float* QueryScorer::saturations(TermId term, std::size_t count, const Posting* postings) {
+const SlotSaturation* QueryScorer::saturations(TermId term, std::size_t count,
+                                               const Posting* postings) {
     if (count < kCachedPostings) {
         fill(uncached_, count, postings);
         return uncached_.data();

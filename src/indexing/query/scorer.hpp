@@ -13,6 +13,12 @@
 
 namespace revuradova {
 
+/// A posting's slot beside its saturation, so that a pass over a term reads one array.
+struct SlotSaturation {
+    DocSlot slot;
+    float saturation;
+};
+
 /// The scratch is valid in any state: after a failed allocation an entry is only left to
 /// be computed again.
 class QueryScorer {
@@ -30,24 +36,26 @@ public:
 
     float average() const { return average_; }
 
-    /// Each posting's (tf * (k1 + 1)) / (K + tf) for `term`, valid until the next call.
-    const float* saturations(TermId term, std::size_t count, const Posting* postings);
+    /// Each posting's slot and (tf * (k1 + 1)) / (K + tf) for `term`, valid until the next
+    /// call.
+    const SlotSaturation* saturations(TermId term, std::size_t count, const Posting* postings);
 
 private:
     // Lengths below this have an entry in the table; longer documents compute K directly.
     static constexpr std::uint32_t kTabledLengths = 1u << 13;
     static constexpr std::size_t kCachedPostings = 1024;  // fewer are computed each time
     static constexpr std::size_t kCachedTerms = 64;
-    static constexpr std::size_t kSaturationBudget = std::size_t{1} << 24;  // 64 MiB
+    static constexpr std::size_t kSaturationBudget = std::size_t{1} << 23;  // 64 MiB
 
     struct Saturations {
         TermId term = 0;
         std::uint64_t modification = 0;  // the index contents they hold (0: none)
         std::uint64_t last_use = 0;
-        std::vector<float> values;
+        std::vector<SlotSaturation> values;
     };
 
-    void fill(std::vector<float>& values, std::size_t count, const Posting* postings) const;
+    void fill(std::vector<SlotSaturation>& values, std::size_t count,
+              const Posting* postings) const;
     Saturations& entry_for(TermId term, std::size_t count);
 
     const InvertedIndex* index_ = nullptr;
@@ -58,7 +66,7 @@ private:
     std::vector<float> norm_table_;
     std::uint32_t norm_generation_ = 0;
     std::vector<Saturations> saturations_;
-    std::vector<float> uncached_;
+    std::vector<SlotSaturation> uncached_;
     std::uint64_t use_clock_ = 0;
 };
 

@@ -10,7 +10,7 @@ void rank_single_term(QueryScorer& scorer, QueryCursors& query, TopK& top) {
     const float average = scorer.average();
     const std::size_t count = cursor.size();
     const Posting* postings = cursor.postings();
-    const float* saturation = scorer.saturations(cursor.term(), count, postings);
+    const SlotSaturation* saturation = scorer.saturations(cursor.term(), count, postings);
     const float idf = cursor.idf();
     const std::uint32_t repeats = cursor.repeats();
     // Most postings fall below the threshold: one comparison with a local copy rejects
@@ -26,15 +26,15 @@ void rank_single_term(QueryScorer& scorer, QueryCursors& query, TopK& top) {
         }
         const std::size_t last = std::min(first + kBlockPostings, count);
         for (std::size_t i = first; i < last; ++i) {
-            const float weight = saturation[i] * idf;
+            const float weight = saturation[i].saturation * idf;
             float score = 0.0f;
             for (std::uint32_t r = 0; r < repeats; ++r) score = score + weight;
             REVURADOVA_CHECK(static_cast<double>(score) <=
                              cursor.block_bound(block, average) * query.widen);
-            if (static_cast<double>(score) < bar || !top.would_enter(postings[i].slot, score)) {
+            if (static_cast<double>(score) < bar || !top.would_enter(saturation[i].slot, score)) {
                 continue;
             }
-            top.offer({postings[i].slot, score});
+            top.offer({saturation[i].slot, score});
             bar = top.threshold();
         }
     }

@@ -14,7 +14,7 @@ void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
         if (term.postings == nullptr) continue;
         const Posting* list = term.postings->data();
         const std::size_t count = term.postings->size();
-        accumulators.add(list, count, scorer.saturations(term.id, count, list), term.idf);
+        accumulators.add(scorer.saturations(term.id, count, list), count, term.idf);
     }
     accumulators.harvest(top);
 }
