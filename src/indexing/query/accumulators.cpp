@@ -184,4 +184,32 @@ void Accumulators::collect(float bar, std::vector<Ranked>& out) const {
     });
 }
 
+// The saturations of a token are asked for again in every range: the scorer keeps those of
+// long lists, and short ones cost little to compute again.
+void Accumulators::add_and_harvest_in_ranges(std::vector<TokenPostings>& tokens, std::size_t slots,
+                                             QueryScorer& scorer, TopK& top, std::size_t range) {
+    if (range_.size() < range) range_.resize(range);
+    float* score = range_.data();
+    for (std::size_t begin = 0; begin < slots; begin += range) {
+        const std::size_t size = std::min(range, slots - begin);
+        std::fill_n(score, size, 0.0f);
+        const auto end = static_cast<DocSlot>(begin + size);
+        for (TokenPostings& token : tokens) {
+            const SlotSaturation* saturation =
+                scorer.saturations(token.term, token.count, token.postings);
+            std::size_t i = token.added;
+            for (; i < token.count && saturation[i].slot < end; ++i) {
+                float& s = score[saturation[i].slot - begin];
+                s = s + saturation[i].saturation * token.idf;
+            }
+            token.added = i;
+        }
+        for_each_reaching(score, size, below(top.threshold()), [&](DocSlot j) {
+            const auto slot = static_cast<DocSlot>(begin + j);
+            if (top.would_enter(slot, score[j])) top.offer({slot, score[j]});
+            return below(top.threshold());
+        });
+    }
+}
+
 }  // namespace revuradova

@@ -13,8 +13,8 @@
 
 namespace revuradova {
 
-/// Dense when a query touches at least one document in four (no bookkeeping per posting,
-/// one pass over every slot at the end); sparse below that, where stamps tell which slots
+/// Dense when a query adds at least one weight per few documents (no bookkeeping per
+/// posting, one pass over every slot at the end); sparse below that, where stamps tell which slots
 /// this search has written and only those are visited. Valid in any state: a search that
 /// failed leaves nothing for the next one to trip on.
 class Accumulators {
@@ -46,6 +46,23 @@ public:
     /// Every written slot whose score is at least `bar` (and positive), in slot order.
     void collect(float bar, std::vector<Ranked>& out) const;
 
+    /// One query token's postings, and how many of them are added already.
+    struct TokenPostings {
+        TermId term;
+        const Posting* postings;
+        std::size_t count;
+        std::size_t added;
+        float idf;
+    };
+
+    /// Term at a time over `slots` documents, range by range of `range` slots: per range
+    /// every token's weights added in token order, then the range's scores offered to
+    /// `top`. The same offers as start(), add() per token and harvest(), from scores that
+    /// stay in the cache however many documents there are.
+    void add_and_harvest_in_ranges(std::vector<TokenPostings>& tokens, std::size_t slots,
+                                   QueryScorer& scorer, TopK& top, std::size_t range = kRangeSlots);
+    static constexpr std::size_t kRangeSlots = std::size_t{1} << 17;
+
 private:
     // Sparse: a slot's score beside the stamp of the search that last wrote it, so that
     // each posting costs one cache line.
@@ -57,6 +74,7 @@ private:
     std::span<const DocSlot> touched() const { return {touched_.data(), touched_count_}; }
 
     std::vector<float> scores_;  // dense
+    std::vector<float> range_;   // the scores of one range of slots
     std::vector<Cell> cells_;    // sparse
     // The slots written, first written first: the first touched_count_ entries (the
     // vector only grows, so that a search writes into room made once).

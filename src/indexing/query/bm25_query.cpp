@@ -9,6 +9,9 @@
 namespace revuradova {
 namespace {
 
+// Below this many postings in all, a term at a time pass over a few cached lines costs less
+// than any pruning.
+constexpr std::size_t kPrunedPostings = std::size_t{1} << 15;
 // How many postings of the rarest term the starting threshold scores at most.
 constexpr std::size_t kSeedPostings = 128;
 
@@ -56,11 +59,13 @@ std::size_t total_postings(const QueryCursors& query) {
     return postings;
 }
 
-// Pruning pays once the starting threshold leaves at most half the postings to accumulate;
-// otherwise the plain term at a time, in query order, has nothing to score twice.
+// Pruning pays once the starting threshold leaves at most an eighth of the postings to
+// accumulate: past that, what is probed and looked over again costs more than the plain
+// term at a time saves, which has nothing to score twice.
 Algorithm choose(const QueryCursors& query, double floor) {
-    if (floor <= 0.0) return Algorithm::term_at_a_time;
-    if (accumulated_postings(query, floor) * 2 <= total_postings(query)) {
+    const std::size_t total = total_postings(query);
+    if (floor <= 0.0 || total < kPrunedPostings) return Algorithm::term_at_a_time;
+    if (accumulated_postings(query, floor) * 8 <= total) {
         return Algorithm::pruned_term_at_a_time;
     }
     return Algorithm::term_at_a_time;

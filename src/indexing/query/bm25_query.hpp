@@ -24,10 +24,10 @@ enum class Algorithm {
 /// Exact top-k BM25 ranking: every algorithm gives the ranking of a scan of every document
 /// against every query token. The planner picks
 /// - one distinct term: the single-term scan;
-/// - several terms, one of them rare enough to give a starting threshold that leaves at
-///   most half the postings to accumulate: term at a time with MaxScore pruning, started
-///   from that threshold;
-/// - otherwise: term at a time.
+/// - several terms with many postings, one of them rare enough to give a starting threshold
+///   that leaves at most an eighth of them to accumulate: term at a time with MaxScore
+///   pruning, started from that threshold;
+/// - otherwise: term at a time (on many documents, range by range of them).
 /// Block-max MaxScore (document at a time) is only run when forced: on every corpus
 /// measured, the pruned term at a time beats it.
 ///

@@ -20,7 +20,7 @@ namespace {
 class PrunedTermAtATime {
 public:
     // Roughly how many postings accumulating costs as much as probing one candidate.
-    static constexpr std::size_t kProbeCost = 8;
+    static constexpr std::size_t kProbeCost = 16;
     // The written slots are looked over a few times (for the k-th best, for counting and
     // collecting candidates): once they are more than one in this many, reading every slot
     // in order costs less than reading the written ones scattered.

@@ -9,7 +9,20 @@ void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
     for (const QueryTerm& term : query) {
         if (term.postings != nullptr) postings += term.postings->size();
     }
-    accumulators.start(index.doc_count(), postings);
+    const std::size_t slots = index.doc_count();
+    // Many documents and a dense query: range by range, so that the scores being added to
+    // stay in the cache instead of one access to memory per posting.
+    if (slots > 2 * Accumulators::kRangeSlots && postings >= slots / 8) {
+        std::vector<Accumulators::TokenPostings> tokens;
+        tokens.reserve(query.size());
+        for (const QueryTerm& term : query) {
+            if (term.postings == nullptr) continue;
+            tokens.push_back({term.id, term.postings->data(), term.postings->size(), 0, term.idf});
+        }
+        accumulators.add_and_harvest_in_ranges(tokens, slots, scorer, top);
+        return;
+    }
+    accumulators.start(slots, postings, 8);
     for (const QueryTerm& term : query) {
         if (term.postings == nullptr) continue;
         const Posting* list = term.postings->data();

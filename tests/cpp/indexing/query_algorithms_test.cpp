@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "indexing/bm25_indexer.hpp"
+#include "indexing/query/accumulators.hpp"
 #include "support/plain_models.hpp"
 #include "util/top_k.hpp"
 
@@ -119,6 +121,61 @@ TEST(Algorithm, SingleTermRefusesSeveralTerms) {
                                                  KnowledgeType::Reference, "d", "alpha beta"));
     EXPECT_THROW(index.rank("alpha beta", 3, Algorithm::single_term), std::invalid_argument);
     EXPECT_EQ(index.rank("alpha alpha", 3, Algorithm::single_term).size(), 1u);
+}
+
+// Term at a time range by range (as on many documents) offers what one pass over every slot
+// does, whatever the range: same slots, same scores, bit for bit.
+TEST(Accumulators, RangesGiveWhatOnePassGives) {
+    std::mt19937 rng(3);
+    InvertedIndex index;
+    for (int d = 0; d < 700; ++d) {
+        std::string content;
+        for (int t = 0; t < 1 + static_cast<int>(rng() % 30); ++t) {
+            content.append("t").append(std::to_string(rng() % 40 * (rng() % 3))).append(" ");
+        }
+        KnowledgeObject object = KnowledgeObject::create(SourceType::Markdown, "loc",
+                                                         KnowledgeType::Reference, "d", content);
+        object.id = "doc" + std::to_string(rng() % 800);  // some indexed again
+        index.index_document(object);
+    }
+    QueryScorer scorer;
+    scorer.prepare(index);
+    for (int q = 0; q < 40; ++q) {
+        std::vector<std::string> tokens;
+        for (int t = 0; t < 1 + q % 6; ++t)
+            tokens.push_back(std::string("t").append(std::to_string(rng() % 45)));
+        tokens.push_back(tokens.front());  // a repeated token adds twice
+        const std::vector<QueryTerm> query = resolve_query(index, tokens);
+        std::size_t postings = 0;
+        std::vector<Accumulators::TokenPostings> lists;
+        for (const QueryTerm& term : query) {
+            if (term.postings == nullptr) continue;
+            postings += term.postings->size();
+            lists.push_back({term.id, term.postings->data(), term.postings->size(), 0, term.idf});
+        }
+        const std::size_t limit = 1 + q % 25;
+        Accumulators whole;
+        TopK expected(limit);
+        expected.set_threshold(std::numeric_limits<float>::denorm_min());
+        whole.start(index.doc_count(), postings, 1000000);  // dense
+        for (const QueryTerm& term : query) {
+            if (term.postings == nullptr) continue;
+            const std::size_t count = term.postings->size();
+            whole.add(scorer.saturations(term.id, count, term.postings->data()), count, term.idf);
+        }
+        whole.harvest(expected);
+        Accumulators ranges;
+        TopK got(limit);
+        got.set_threshold(std::numeric_limits<float>::denorm_min());
+        ranges.add_and_harvest_in_ranges(lists, index.doc_count(), scorer, got, 1 + q % 97);
+        const auto want = expected.take_sorted();
+        const auto have = got.take_sorted();
+        ASSERT_EQ(have.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(have[i].position, want[i].position);
+            EXPECT_EQ(have[i].score, want[i].score);
+        }
+    }
 }
 
 // The threshold a candidate must reach: the floor, then the worst kept entry, with a tie
