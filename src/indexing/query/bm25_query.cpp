@@ -41,18 +41,6 @@ double starting_threshold(const InvertedIndex& index, QueryScorer& scorer,
     return seed.full() ? static_cast<double>(seed.worst().score) : 0.0;
 }
 
-// The postings pruned term at a time accumulates when started from `floor`: those of the
-// terms, by descending bound, while a document holding none of them could still reach it.
-std::size_t accumulated_postings(const QueryCursors& query, double floor) {
-    std::size_t postings = 0;
-    for (std::size_t i = query.by_bound.size(); i-- > 0;) {
-        if (query.prefix[i] * query.widen < floor) break;
-        const TermCursor& cursor = query.cursors[query.by_bound[i]];
-        postings += cursor.size() * cursor.repeats();
-    }
-    return postings;
-}
-
 std::size_t total_postings(const QueryCursors& query) {
     std::size_t postings = 0;
     for (const TermCursor& cursor : query.cursors) postings += cursor.size() * cursor.repeats();
@@ -65,7 +53,7 @@ std::size_t total_postings(const QueryCursors& query) {
 Algorithm choose(const QueryCursors& query, double floor) {
     const std::size_t total = total_postings(query);
     if (floor <= 0.0 || total < kPrunedPostings) return Algorithm::term_at_a_time;
-    if (accumulated_postings(query, floor) * 8 <= total) {
+    if (query.postings_reaching(floor) * 8 <= total) {
         return Algorithm::pruned_term_at_a_time;
     }
     return Algorithm::term_at_a_time;

@@ -142,6 +142,18 @@ struct QueryCursors {
 
     QueryCursors(const std::vector<QueryTerm>& query, float average);
 
+    /// The postings (repeats counted) of the terms, by descending bound, while the bounds
+    /// from that term on could still lift a document to `floor`: what a term at a time
+    /// pass pruned from that floor accumulates at most.
+    std::size_t postings_reaching(double floor) const {
+        std::size_t postings = 0;
+        for (std::size_t i = by_bound.size(); i-- > 0;) {
+            if (prefix[i] * widen < floor) break;
+            postings += cursors[by_bound[i]].size() * cursors[by_bound[i]].repeats();
+        }
+        return postings;
+    }
+
     /// The score of the document whose terms were just loaded: one weight per token, added
     /// in query order in 32-bit floats.
     float loaded_score() const {

@@ -30,6 +30,7 @@ public:
                       Accumulators& accumulators, TopK& top)
         : index_(index),
           scorer_(scorer),
+          query_(query),
           exact_(query),
           accumulators_(accumulators),
           top_(top),
@@ -69,11 +70,8 @@ private:
     // The terms while an unseen document could enter, into the accumulators; returns how
     // many. Accumulators are sized for the postings the starting threshold lets through.
     std::size_t accumulate() {
-        std::size_t postings = 0;
-        for (std::size_t i = 0; i < order_.size() && unseen_can_enter(rest_[i]); ++i) {
-            postings += order_[i]->size() * order_[i]->repeats();
-        }
-        accumulators_.start(index_.doc_count(), postings, kDenseShare);
+        accumulators_.start(index_.doc_count(), query_.postings_reaching(top_.threshold()),
+                            kDenseShare);
         double seen = 0.0;
         std::size_t fresh = 0;  // postings accumulated since the threshold was last raised
         std::size_t i = 0;
@@ -176,6 +174,7 @@ private:
 
     const InvertedIndex& index_;
     QueryScorer& scorer_;
+    const QueryCursors& query_;
     QueryCursors exact_;  // fresh cursors for the exact scoring
     Accumulators& accumulators_;
     TopK& top_;

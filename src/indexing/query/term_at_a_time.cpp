@@ -1,6 +1,12 @@
 #include "indexing/query/algorithms.hpp"
 
 namespace revuradova {
+namespace {
+
+// Dense from one posting per this many documents.
+constexpr std::size_t kDenseShare = 8;
+
+}  // namespace
 
 void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
                          const std::vector<QueryTerm>& query, Accumulators& accumulators,
@@ -12,7 +18,7 @@ void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
     const std::size_t slots = index.doc_count();
     // Many documents and a dense query: range by range, so that the scores being added to
     // stay in the cache instead of one access to memory per posting.
-    if (slots > 2 * Accumulators::kRangeSlots && postings >= slots / 8) {
+    if (slots > 2 * Accumulators::kRangeSlots && postings >= slots / kDenseShare) {
         std::vector<Accumulators::TokenPostings> tokens;
         tokens.reserve(query.size());
         for (const QueryTerm& term : query) {
@@ -22,7 +28,7 @@ void rank_term_at_a_time(const InvertedIndex& index, QueryScorer& scorer,
         accumulators.add_and_harvest_in_ranges(tokens, slots, scorer, top);
         return;
     }
-    accumulators.start(slots, postings, 8);
+    accumulators.start(slots, postings, kDenseShare);
     for (const QueryTerm& term : query) {
         if (term.postings == nullptr) continue;
         const Posting* list = term.postings->data();
