@@ -73,23 +73,30 @@ bool search(std::string_view haystack, std::string_view needle, unsigned& seen) 
             _mm_and_si128(_mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last))));
         if (verify_any<Fold>(h + i, mask, needle)) return true;
     }
-    if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
     if (i <= last_start && last_start >= 15) {
         // The last positions: one more block, ending at the last start and overlapping
         // positions already filtered, whose bits are shifted out.
         const std::size_t start = last_start - 15;
-        const __m128i block_first =
-            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start)), fold_bits);
-        const __m128i block_last = _mm_or_si128(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start + n - 1)), fold_bits);
+        const __m128i raw_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start));
+        const __m128i raw_last =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + start + n - 1));
+        const __m128i block_first = _mm_or_si128(raw_first, fold_bits);
+        const __m128i block_last = _mm_or_si128(raw_last, fold_bits);
         const auto mask =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
                 _mm_cmpeq_epi8(block_first, first), _mm_cmpeq_epi8(block_last, last)))) >>
             (i - start);
         if (verify_any<Fold>(h + i, mask, needle)) return true;
-        if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
+        if constexpr (Fold) {
+            // The two blocks cover [start, start + 16) and [start + n - 1, end); with the
+            // loop's [0, i) that is every byte unless the needle is longer than 17.
+            any = _mm_or_si128(any, _mm_or_si128(raw_first, raw_last));
+            seen |= _mm_movemask_epi8(any) != 0 ? 0x80u : 0u;
+            if (n > 17) seen |= is_ascii(haystack.substr(start + 16, n - 17)) ? 0u : 0x80u;
+        }
         return false;
     }
+    if constexpr (Fold) seen |= static_cast<unsigned>(_mm_movemask_epi8(any)) != 0 ? 0x80u : 0u;
 #endif
     const std::size_t scanned = i;  // bytes before this were ORed into `seen` above
     for (; i <= last_start; ++i) {
@@ -129,23 +136,30 @@ __attribute__((target("avx2"))) bool search_avx2(std::string_view haystack, std:
             _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last))));
         if (verify_any<Fold>(h + i, mask, needle)) return true;
     }
-    if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
     if (i <= last_start && last_start >= 31) {
         // The last positions: one more block, ending at the last start and overlapping
         // positions already filtered, whose bits are shifted out.
         const std::size_t start = last_start - 31;
-        const __m256i block_first = _mm256_or_si256(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start)), fold_bits);
-        const __m256i block_last = _mm256_or_si256(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start + n - 1)), fold_bits);
+        const __m256i raw_first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start));
+        const __m256i raw_last =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + start + n - 1));
+        const __m256i block_first = _mm256_or_si256(raw_first, fold_bits);
+        const __m256i block_last = _mm256_or_si256(raw_last, fold_bits);
         const auto mask =
             static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
                 _mm256_cmpeq_epi8(block_first, first), _mm256_cmpeq_epi8(block_last, last)))) >>
             (i - start);
         if (verify_any<Fold>(h + i, mask, needle)) return true;
-        if constexpr (Fold) seen |= is_ascii(haystack.substr(i)) ? 0u : 0x80u;
+        if constexpr (Fold) {
+            // The two blocks cover [start, start + 32) and [start + n - 1, end); with the
+            // loop's [0, i) that is every byte unless the needle is longer than 33.
+            any = _mm256_or_si256(any, _mm256_or_si256(raw_first, raw_last));
+            seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
+            if (n > 33) seen |= is_ascii(haystack.substr(start + 32, n - 33)) ? 0u : 0x80u;
+        }
         return false;
     }
+    if constexpr (Fold) seen |= _mm256_movemask_epi8(any) != 0 ? 0x80u : 0u;
     // The remaining positions (fewer than 32) go through the 16-byte path on the suffix.
     const std::string_view rest = haystack.substr(i);
     return search<Fold>(rest, needle, seen);

@@ -82,8 +82,11 @@ TEST(Stage4, LimitedRankingEqualsFullSort) {
         for (const auto& o : objects) ids.push_back(o.id);
         ids.push_back("missing");
         QueryContext context;
-        context.query = rng() % 2 ? "alpha gamma" : "ALPHA beta x caf\u00c9";
+        const char* queries[] = {"alpha gamma", "ALPHA beta x caf\u00c9",
+                                 "x alpha X beta alpha x gamma alphabet"};
+        context.query = queries[rng() % 3];
         if (rng() % 3 == 0) context.entities = {"DELTA"};
+        if (rng() % 5 == 0) context.entities = {"DELTA", "alpha", "DELTA"};
         Span span = fresh_span();
         const Ids all =
             ProgressiveFilter::stage4_semantic_reranking(context, candidates, ids, 1000, span)
