@@ -10,16 +10,29 @@ std::string_view address_bytes(const KnowledgeObject* const& slot) {
 
 }  // namespace
 
+// The keys are hashed some candidates ahead of the one being placed, and the bucket where
+// each probe starts is requested then, so that the misses on the table overlap; grouping by
+// identifier also requests the objects further ahead, since their identifiers are read.
 CandidateIndex::CandidateIndex(Candidates candidates, Grouping grouping)
     : candidates_(candidates), by_object_(grouping == Grouping::ByObject) {
+    constexpr std::size_t kAhead = 16;
     first_.reserve(candidates.size());
     table_.reserve(candidates.size());
     const auto key_of = [this](std::uint32_t p) -> std::string_view {
         return by_object_ ? address_bytes(candidates_[p]) : std::string_view(candidates_[p]->id);
     };
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::size_t count = candidates.size();
+    std::uint64_t hashes[kAhead];
+    const auto request = [&](std::size_t i) {
+        if (!by_object_ && i + kAhead < count) __builtin_prefetch(candidates_[i + kAhead]);
+        hashes[i % kAhead] = text::hash_text(key_of(static_cast<std::uint32_t>(i)));
+        table_.prefetch(hashes[i % kAhead]);
+    };
+    for (std::size_t i = 0; i < count && i < kAhead; ++i) request(i);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t hash = hashes[i % kAhead];
+        if (i + kAhead < count) request(i + kAhead);
         const std::string_view key = key_of(static_cast<std::uint32_t>(i));
-        const std::uint64_t hash = text::hash_text(key);
         std::uint32_t first = table_.find(key, hash, key_of);
         if (first == kNone) {
             first = static_cast<std::uint32_t>(i);
