@@ -110,17 +110,19 @@ struct Relationship {
 /// system afterwards; the fields are public so that C++ callers (and tests) can prepare
 /// objects with optional fields such as the validity window set. Copies are deep.
 struct KnowledgeObject {
-    // The fields every search reads come first, so that a filter pass over many objects
-    // touches as few cache lines of each as possible.
-    std::string id;
+    // The fields a filtered search reads of every object come first, next to one another,
+    // so that its passes over many objects touch as few cache lines of each as possible;
+    // the domain (read for compliance questions) and the identifier (read for the kept
+    // ones) follow.
     std::string content;
-    std::string domain;
     KnowledgeType knowledge_type = KnowledgeType::Procedure;
     SourceType source_type = SourceType::LocalFile;
     std::uint32_t version = 1;
     UtcTimestamp created_at;
     std::optional<UtcTimestamp> valid_from;
     std::optional<UtcTimestamp> valid_until;
+    std::string domain;
+    std::string id;
 
     std::string source_location;
     std::vector<Entity> entities;
