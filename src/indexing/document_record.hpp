@@ -1,12 +1,14 @@
 #pragma once
 
 // What the index keeps of one document, in a single allocation: the distinct terms of its
-// latest indexing (to replace them when it is indexed again), then its identifier, source
-// location and preview. A hundred thousand short documents cost a hundred thousand
+// latest indexing (to replace them when it is indexed again), packed, then its identifier,
+// source location and preview. A hundred thousand short documents cost a hundred thousand
 // allocations of the exact size, not four each with a string header per field.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -16,21 +18,75 @@
 
 namespace revuradova {
 
+/// The term identifiers of a record, each packed into as few little-endian bytes as the
+/// largest identifier the record may hold needs (1 to 4): a vocabulary under 65,536 terms
+/// costs two bytes a posting here, not four.
+class PackedTerms {
+public:
+    PackedTerms(const unsigned char* bytes, std::size_t count, unsigned width)
+        : bytes_(bytes), count_(count), width_(width) {}
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    TermId operator[](std::size_t i) const {
+        const unsigned char* at = bytes_ + i * width_;
+        TermId term = 0;
+        for (unsigned b = 0; b < width_; ++b) term |= TermId{at[b]} << (8 * b);
+        return term;
+    }
+
+    /// Reads the packed bytes themselves, so it outlives the view it came from.
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = TermId;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const TermId*;
+        using reference = TermId;
+
+        iterator(const unsigned char* at, unsigned width) : at_(at), width_(width) {}
+        TermId operator*() const { return PackedTerms(at_, 1, width_)[0]; }
+        iterator& operator++() {
+            at_ += width_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const iterator& other) const { return at_ == other.at_; }
+
+    private:
+        const unsigned char* at_;
+        unsigned width_;
+    };
+    iterator begin() const { return {bytes_, width_}; }
+    iterator end() const { return {bytes_ + count_ * width_, width_}; }
+
+private:
+    const unsigned char* bytes_;
+    std::size_t count_;
+    unsigned width_;
+};
+
 class DocumentRecord {
 public:
     DocumentRecord() = default;
 
-    /// Room for `term_count` terms, the first ones copied from `known` (the rest are set
-    /// with set_term before the record is read), and copies of the three texts. Throws
-    /// std::bad_alloc, or std::length_error for a text or term list of 2**32 or more.
-    DocumentRecord(std::span<const TermId> known, std::size_t term_count, std::string_view id,
-                   std::string_view location, std::string_view preview)
+    /// Room for `term_count` terms, each below `term_limit`, the first ones copied from
+    /// `known` (the rest are set with set_term before the record is read), and copies of
+    /// the three texts. Throws std::bad_alloc, or std::length_error for a text or term list
+    /// of 2**32 or more (a preview of 65,536 bytes or more).
+    DocumentRecord(std::span<const TermId> known, std::size_t term_count, std::uint64_t term_limit,
+                   std::string_view id, std::string_view location, std::string_view preview)
         : term_count_(checked(term_count)),
           id_size_(checked(id.size())),
           location_size_(checked(location.size())),
-          preview_size_(checked(preview.size())) {
-        block_ = std::make_unique_for_overwrite<TermId[]>(words());
-        if (!known.empty()) std::memcpy(block_.get(), known.data(), known.size_bytes());
+          preview_size_(checked_preview(preview.size())),
+          width_(width_for(term_limit)) {
+        block_ = std::make_unique_for_overwrite<unsigned char[]>(bytes());
+        for (std::size_t i = 0; i < known.size(); ++i) set_term(i, known[i]);
         char* at = texts();
         for (const std::string_view text : {id, location, preview}) {
             if (!text.empty()) std::memcpy(at, text.data(), text.size());
@@ -39,8 +95,16 @@ public:
     }
 
     DocumentRecord(const DocumentRecord& other)
-        : DocumentRecord(other.terms(), other.term_count_, other.id(), other.location(),
-                         other.preview()) {}
+        : term_count_(other.term_count_),
+          id_size_(other.id_size_),
+          location_size_(other.location_size_),
+          preview_size_(other.preview_size_),
+          width_(other.width_) {
+        if (other.block_) {
+            block_ = std::make_unique_for_overwrite<unsigned char[]>(bytes());
+            std::memcpy(block_.get(), other.block_.get(), bytes());
+        }
+    }
     DocumentRecord& operator=(const DocumentRecord& other) {
         if (this != &other) *this = DocumentRecord(other);
         return *this;
@@ -48,9 +112,15 @@ public:
     DocumentRecord(DocumentRecord&&) noexcept = default;
     DocumentRecord& operator=(DocumentRecord&&) noexcept = default;
 
-    void set_term(std::size_t index, TermId term) noexcept { block_[index] = term; }
+    /// `term` must be below the record's term limit.
+    void set_term(std::size_t index, TermId term) noexcept {
+        unsigned char* at = block_.get() + index * width_;
+        for (unsigned b = 0; b < width_; ++b) at[b] = static_cast<unsigned char>(term >> (8 * b));
+    }
 
-    std::span<const TermId> terms() const { return {block_.get(), term_count_}; }
+    PackedTerms terms() const { return {block_.get(), term_count_, width_}; }
+    /// The bytes the term list takes.
+    std::size_t term_bytes() const { return std::size_t{term_count_} * width_; }
     std::string_view id() const { return {texts(), id_size_}; }
     std::string_view location() const { return {texts() + id_size_, location_size_}; }
     std::string_view preview() const {
@@ -63,18 +133,27 @@ private:
             throw std::length_error("a document record holds texts under 4 GiB");
         return static_cast<std::uint32_t>(size);
     }
-    std::size_t words() const {
-        const std::size_t text_bytes = std::size_t{id_size_} + location_size_ + preview_size_;
-        return term_count_ + (text_bytes + sizeof(TermId) - 1) / sizeof(TermId);
+    static std::uint16_t checked_preview(std::size_t size) {
+        if (size > 0xFFFFu) throw std::length_error("a document preview holds under 64 KiB");
+        return static_cast<std::uint16_t>(size);
     }
-    // The texts follow the terms; chars may alias the words.
-    char* texts() const { return reinterpret_cast<char*>(block_.get() + term_count_); }
+    static std::uint8_t width_for(std::uint64_t term_limit) {
+        std::uint8_t width = 1;
+        while (width < 4 && term_limit > (std::uint64_t{1} << (8 * width))) ++width;
+        return width;
+    }
+    std::size_t bytes() const {
+        return term_bytes() + std::size_t{id_size_} + location_size_ + preview_size_;
+    }
+    // The texts follow the terms.
+    char* texts() const { return reinterpret_cast<char*>(block_.get() + term_bytes()); }
 
-    std::unique_ptr<TermId[]> block_;
+    std::unique_ptr<unsigned char[]> block_;
     std::uint32_t term_count_ = 0;
     std::uint32_t id_size_ = 0;
     std::uint32_t location_size_ = 0;
-    std::uint32_t preview_size_ = 0;
+    std::uint16_t preview_size_ = 0;
+    std::uint8_t width_ = 1;  // bytes per term
 };
 
 }  // namespace revuradova

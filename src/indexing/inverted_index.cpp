@@ -85,7 +85,7 @@ std::size_t InvertedIndex::posting_bytes() const {
     std::size_t bytes = 0;
     for (const PostingList& list : postings_) bytes += list.capacity() * sizeof(Posting);
     for (const DocumentRecord& document : documents_) {
-        bytes += document.terms().size() * sizeof(TermId);
+        bytes += document.term_bytes();
     }
     return bytes;
 }

@@ -69,7 +69,9 @@ InvertedIndex::Prepared InvertedIndex::prepare(const KnowledgeObject& object) {
     }
     const auto slot = is_new ? static_cast<DocSlot>(documents_.size()) : found;
 
-    DocumentRecord record(s.known, s.known.size() + s.fresh_texts.size(), object.id,
+    // New terms take freed identifiers or the next ones: all stay below this limit.
+    const std::uint64_t term_limit = std::uint64_t{terms_.id_bound()} + s.fresh_texts.size();
+    DocumentRecord record(s.known, s.known.size() + s.fresh_texts.size(), term_limit, object.id,
                           object.source_location, preview_of(object.content));
     if (is_new) {
         reserve_more(documents_, 1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@ TEST(DocumentRecord, FieldsReadBackAsWritten) {
         for (std::size_t fresh = 0; fresh < 3; ++fresh) {
             const std::vector<TermId> known = {7, 0, 4294967294u};
             const std::string id = bytes.substr(0, id_size);
-            DocumentRecord record(known, known.size() + fresh, id, "", bytes);
+            DocumentRecord record(known, known.size() + fresh, std::uint64_t{1} << 32, id, "",
+                                  bytes);
             for (std::size_t i = 0; i < fresh; ++i) record.set_term(known.size() + i, 100 + i);
             EXPECT_EQ(record.id(), id);
             EXPECT_EQ(record.location(), "");
@@ -29,7 +31,7 @@ TEST(DocumentRecord, FieldsReadBackAsWritten) {
 }
 
 TEST(DocumentRecord, CopiesAreIndependentAndMovesLeaveAnEmptyRecord) {
-    DocumentRecord original(std::vector<TermId>{1}, 2, "id", "loc", "preview");
+    DocumentRecord original(std::vector<TermId>{1}, 2, 10, "id", "loc", "preview");
     original.set_term(1, 9);
     DocumentRecord copy = original;
     copy.set_term(0, 5);
@@ -44,6 +46,31 @@ TEST(DocumentRecord, CopiesAreIndependentAndMovesLeaveAnEmptyRecord) {
     const DocumentRecord empty;
     EXPECT_TRUE(empty.id().empty());
     EXPECT_TRUE(empty.terms().empty());
+}
+
+// Terms take as many bytes as the record's limit needs: the largest identifier below the
+// limit and its neighbours read back at every width, next to texts that follow them.
+TEST(DocumentRecord, TermsPackedToTheLimitReadBack) {
+    for (const std::uint64_t limit :
+         {std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{256}, std::uint64_t{257},
+          std::uint64_t{65536}, std::uint64_t{65537}, std::uint64_t{1} << 24,
+          (std::uint64_t{1} << 24) + 1, std::uint64_t{1} << 32}) {
+        const auto top = static_cast<TermId>(limit - 1);
+        const std::vector<TermId> known = {top, 0, top / 2, top > 0 ? top - 1 : 0};
+        DocumentRecord record(known, known.size() + 1, limit, "id", "", "pre");
+        record.set_term(known.size(), top);
+        std::vector<TermId> expected = known;
+        expected.push_back(top);
+        EXPECT_EQ(std::vector<TermId>(record.terms().begin(), record.terms().end()), expected)
+            << limit;
+        EXPECT_EQ(record.id(), "id");
+        EXPECT_EQ(record.preview(), "pre");
+        const std::size_t width = limit <= 256          ? 1
+                                  : limit <= 65536      ? 2
+                                  : limit <= (1u << 24) ? 3
+                                                        : 4;
+        EXPECT_EQ(record.term_bytes(), expected.size() * width) << limit;
+    }
 }
 
 }  // namespace
