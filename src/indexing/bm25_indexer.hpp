@@ -54,7 +54,7 @@ public:
     std::vector<Ranked> rank(std::string_view query, std::size_t limit,
                              Algorithm algorithm = Algorithm::automatic) const;
 
-    std::string_view doc_id(DocSlot slot) const { return index_.document(slot).id(); }
+    RecordId doc_id(DocSlot slot) const { return index_.document(slot).id(); }
 
     /// Number of distinct identifiers indexed.
     std::uint32_t doc_count() const { return static_cast<std::uint32_t>(index_.doc_count()); }

@@ -70,6 +70,84 @@ private:
     unsigned width_;
 };
 
+/// Identifiers of the form every knowledge object draws, "ko_" and a UUID in lower-case hex
+/// (8-4-4-4-12 digits), are kept as the UUID's 16 bytes: 23 bytes less a document.
+namespace packed_id {
+
+inline constexpr std::size_t kTextSize = 39;
+inline constexpr std::size_t kBytes = 16;
+
+inline int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+inline bool is_dash_at(std::size_t at) { return at == 11 || at == 16 || at == 21 || at == 26; }
+
+/// The 16 bytes of `id`, when it has the form; false otherwise (nothing written).
+inline bool pack(std::string_view id, unsigned char* out) {
+    if (id.size() != kTextSize || id.substr(0, 3) != "ko_") return false;
+    unsigned char bytes[kBytes];
+    std::size_t nibble = 0;
+    for (std::size_t at = 3; at < kTextSize; ++at) {
+        if (is_dash_at(at)) {
+            if (id[at] != '-') return false;
+            continue;
+        }
+        const int value = hex_value(id[at]);
+        if (value < 0) return false;
+        if (nibble % 2 == 0) {
+            bytes[nibble / 2] = static_cast<unsigned char>(value << 4);
+        } else {
+            bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] | value);
+        }
+        ++nibble;
+    }
+    std::memcpy(out, bytes, kBytes);
+    return true;
+}
+
+/// The text of packed bytes: the inverse of pack.
+inline void unpack(const unsigned char* bytes, char* out) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::memcpy(out, "ko_", 3);
+    std::size_t nibble = 0;
+    for (std::size_t at = 3; at < kTextSize; ++at) {
+        if (is_dash_at(at)) {
+            out[at] = '-';
+            continue;
+        }
+        const unsigned char byte = bytes[nibble / 2];
+        out[at] = kHex[nibble % 2 == 0 ? byte >> 4 : byte & 0x0F];
+        ++nibble;
+    }
+}
+
+}  // namespace packed_id
+
+/// A record's identifier: a view of the text it keeps, or the text rebuilt from packed
+/// bytes inside this value. Read it while the value lives (a full expression, for one
+/// returned by a call).
+class RecordId {
+public:
+    explicit RecordId(std::string_view stored) : stored_(stored) {}
+    explicit RecordId(const unsigned char* packed) : packed_(true) {
+        packed_id::unpack(packed, text_);
+    }
+    std::string_view view() const {
+        return packed_ ? std::string_view(text_, packed_id::kTextSize) : stored_;
+    }
+    operator std::string_view() const { return view(); }
+    bool empty() const { return view().empty(); }
+    friend bool operator==(const RecordId& id, std::string_view text) { return id.view() == text; }
+
+private:
+    std::string_view stored_;
+    bool packed_ = false;
+    char text_[packed_id::kTextSize] = {};
+};
+
 class DocumentRecord {
 public:
     DocumentRecord() = default;
@@ -85,10 +163,20 @@ public:
           location_size_(checked(location.size())),
           preview_size_(checked_preview(preview.size())),
           width_(width_for(term_limit)) {
+        unsigned char packed[packed_id::kBytes] = {};
+        if (packed_id::pack(id, packed)) {
+            packed_id_ = true;
+            id_size_ = packed_id::kBytes;
+        }
         block_ = std::make_unique_for_overwrite<unsigned char[]>(bytes());
         for (std::size_t i = 0; i < known.size(); ++i) set_term(i, known[i]);
         char* at = texts();
-        for (const std::string_view text : {id, location, preview}) {
+        if (packed_id_) {
+            std::memcpy(at, packed, packed_id::kBytes);
+            at += packed_id::kBytes;
+        }
+        for (const std::string_view text :
+             {packed_id_ ? std::string_view() : id, location, preview}) {
             if (!text.empty()) std::memcpy(at, text.data(), text.size());
             at += text.size();
         }
@@ -99,7 +187,8 @@ public:
           id_size_(other.id_size_),
           location_size_(other.location_size_),
           preview_size_(other.preview_size_),
-          width_(other.width_) {
+          width_(other.width_),
+          packed_id_(other.packed_id_) {
         if (other.block_) {
             block_ = std::make_unique_for_overwrite<unsigned char[]>(bytes());
             std::memcpy(block_.get(), other.block_.get(), bytes());
@@ -121,7 +210,10 @@ public:
     PackedTerms terms() const { return {block_.get(), term_count_, width_}; }
     /// The bytes the term list takes.
     std::size_t term_bytes() const { return std::size_t{term_count_} * width_; }
-    std::string_view id() const { return {texts(), id_size_}; }
+    RecordId id() const {
+        if (packed_id_) return RecordId(reinterpret_cast<const unsigned char*>(texts()));
+        return RecordId(std::string_view(texts(), id_size_));
+    }
     std::string_view location() const { return {texts() + id_size_, location_size_}; }
     std::string_view preview() const {
         return {texts() + id_size_ + location_size_, preview_size_};
@@ -154,6 +246,7 @@ private:
     std::uint32_t location_size_ = 0;
     std::uint16_t preview_size_ = 0;
     std::uint8_t width_ = 1;  // bytes per term
+    bool packed_id_ = false;  // the identifier's id_size_ bytes are packed_id bytes
 };
 
 }  // namespace revuradova

@@ -67,9 +67,8 @@ const PostingList* InvertedIndex::find(std::string_view term) const {
 }
 
 std::uint32_t InvertedIndex::slot_of(std::string_view id) const {
-    return slots_.find(id, text::hash_text(id), [this](std::uint32_t slot) -> std::string_view {
-        return documents_[slot].id();
-    });
+    return slots_.find(id, text::hash_text(id),
+                       [this](std::uint32_t slot) { return documents_[slot].id(); });
 }
 
 std::vector<std::string> InvertedIndex::terms() const {

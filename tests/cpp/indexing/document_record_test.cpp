@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "models/uuid.hpp"
 
 namespace revuradova {
 namespace {
@@ -20,7 +24,7 @@ TEST(DocumentRecord, FieldsReadBackAsWritten) {
             DocumentRecord record(known, known.size() + fresh, std::uint64_t{1} << 32, id, "",
                                   bytes);
             for (std::size_t i = 0; i < fresh; ++i) record.set_term(known.size() + i, 100 + i);
-            EXPECT_EQ(record.id(), id);
+            EXPECT_EQ(record.id().view(), id);
             EXPECT_EQ(record.location(), "");
             EXPECT_EQ(record.preview(), bytes);
             std::vector<TermId> expected = known;
@@ -63,13 +67,48 @@ TEST(DocumentRecord, TermsPackedToTheLimitReadBack) {
         expected.push_back(top);
         EXPECT_EQ(std::vector<TermId>(record.terms().begin(), record.terms().end()), expected)
             << limit;
-        EXPECT_EQ(record.id(), "id");
+        EXPECT_EQ(record.id().view(), "id");
         EXPECT_EQ(record.preview(), "pre");
         const std::size_t width = limit <= 256          ? 1
                                   : limit <= 65536      ? 2
                                   : limit <= (1u << 24) ? 3
                                                         : 4;
         EXPECT_EQ(record.term_bytes(), expected.size() * width) << limit;
+    }
+}
+
+// Identifiers of the knowledge objects' own form are kept packed and read back exactly;
+// every near miss (a capital digit, a moved dash, another prefix or length) is kept as is.
+TEST(DocumentRecord, KnowledgeObjectIdentifiersReadBackExactly) {
+    std::mt19937 rng(41);
+    std::vector<std::string> ids;
+    for (int i = 0; i < 200; ++i) {
+        std::array<std::uint8_t, 16> bytes;
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        ids.push_back("ko_" + format_uuid_v4(bytes));
+    }
+    const std::string base = ids.front();
+    ids.push_back("ko_00000000-0000-0000-0000-000000000000");
+    ids.push_back("ko_ffffffff-ffff-ffff-ffff-ffffffffffff");
+    std::string upper = base;
+    upper[5] = 'A';
+    ids.push_back(upper);
+    std::string moved = base;
+    std::swap(moved[11], moved[12]);
+    ids.push_back(moved);
+    ids.push_back("kx" + base.substr(2));
+    ids.push_back(base + "0");
+    ids.push_back(base.substr(0, 38));
+    ids.push_back(std::string("ko_") + std::string(36, '\0'));
+    for (const std::string& id : ids) {
+        DocumentRecord record(std::vector<TermId>{3}, 1, 4, id, "loc", "preview");
+        EXPECT_EQ(record.id().view(), id);
+        EXPECT_TRUE(record.id() == id);
+        EXPECT_EQ(record.location(), "loc");
+        EXPECT_EQ(record.preview(), "preview");
+        const DocumentRecord copy = record;
+        EXPECT_EQ(copy.id().view(), id);
+        EXPECT_FALSE(copy.id() == base + "x");
     }
 }
 
