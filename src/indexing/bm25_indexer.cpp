@@ -29,7 +29,7 @@ std::vector<SearchResult> BM25Indexer::search(std::string_view query, std::size_
     results.reserve(ranked.size());
     for (const Ranked& hit : ranked) {
         const DocumentRecord& document = index_.document(hit.position);
-        SearchResult result{std::string(document.id()),
+        SearchResult result{std::string(document.id().view()),
                             std::string(document.location()),
                             std::string(document.preview()),
                             {},

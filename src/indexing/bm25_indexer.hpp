@@ -54,7 +54,9 @@ public:
     std::vector<Ranked> rank(std::string_view query, std::size_t limit,
                              Algorithm algorithm = Algorithm::automatic) const;
 
-    RecordId doc_id(DocSlot slot) const { return index_.document(slot).id(); }
+    std::string doc_id(DocSlot slot) const {
+        return std::string(index_.document(slot).id().view());
+    }
 
     /// Number of distinct identifiers indexed.
     std::uint32_t doc_count() const { return static_cast<std::uint32_t>(index_.doc_count()); }

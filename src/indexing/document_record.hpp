@@ -127,8 +127,8 @@ inline void unpack(const unsigned char* bytes, char* out) {
 }  // namespace packed_id
 
 /// A record's identifier: a view of the text it keeps, or the text rebuilt from packed
-/// bytes inside this value. Read it while the value lives (a full expression, for one
-/// returned by a call).
+/// bytes inside this value. Its view() lives only as long as the value (there is no
+/// implicit conversion, so that no view outlives it unseen).
 class RecordId {
 public:
     explicit RecordId(std::string_view stored) : stored_(stored) {}
@@ -138,7 +138,6 @@ public:
     std::string_view view() const {
         return packed_ ? std::string_view(text_, packed_id::kTextSize) : stored_;
     }
-    operator std::string_view() const { return view(); }
     bool empty() const { return view().empty(); }
     friend bool operator==(const RecordId& id, std::string_view text) { return id.view() == text; }
 
