@@ -16,6 +16,9 @@ namespace {
 constexpr std::size_t kTermsAhead = 8;
 
 std::string_view preview_of(std::string_view content) {
+    // ASCII bytes are one character each: most previews need no decoding.
+    const std::string_view head = content.substr(0, InvertedIndex::kPreviewCharacters);
+    if (text::is_ascii(head)) return head;
     std::size_t pos = 0;
     for (std::size_t chars = 0; chars < InvertedIndex::kPreviewCharacters && pos < content.size();
          ++chars) {

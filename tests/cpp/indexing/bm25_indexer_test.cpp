@@ -212,6 +212,18 @@ TEST(BM25, PreviewCountsCharacters) {
     for (unsigned char c : found[0].preview) chars += (c & 0xC0) != 0x80;
     EXPECT_EQ(chars, 200u);
     EXPECT_EQ(found[0].preview.substr(0, 5), "word ");
+
+    // Plain ASCII up to, at and past the 200th character, then a character of two bytes.
+    for (const std::size_t ascii : {5u, 198u, 199u, 200u, 201u, 300u}) {
+        const std::string text = "word " + std::string(ascii - 5, 'x') + "\u00e9tail";
+        BM25Indexer index;
+        index.index_document(document(text));
+        const auto hit = index.search("word", 1);
+        ASSERT_EQ(hit.size(), 1u);
+        const std::string expected =
+            ascii >= 200 ? text.substr(0, 200) : text.substr(0, ascii + 2 + (199 - ascii));
+        EXPECT_EQ(hit[0].preview, expected) << ascii;
+    }
 }
 
 TEST(BM25, AverageLength) {
