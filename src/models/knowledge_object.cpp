@@ -65,7 +65,7 @@ KnowledgeObject KnowledgeObject::create(SourceType source_type, std::string sour
                                         std::string content) {
     const UtcTimestamp now = UtcTimestamp::now();
     KnowledgeObject object;
-    object.id = "ko_" + uuid_v4();
+    object.id = uuid_v4(system_random_bytes, "ko_");
     object.source_type = source_type;
     object.source_location = std::move(source_location);
     object.knowledge_type = knowledge_type;

@@ -58,24 +58,37 @@ void system_random_bytes(std::uint8_t* out, std::size_t size) {
     buffered.left -= size;
 }
 
-std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes) {
+namespace {
+
+// The 36 characters of the version-4 UUID made of `bytes`, written to `out`.
+void write_uuid_v4(std::array<std::uint8_t, 16> bytes, char* out) {
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 9562 variant
     static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(36);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-        text.push_back(kHex[bytes[i] >> 4]);
-        text.push_back(kHex[bytes[i] & 0x0F]);
+        if (i == 4 || i == 6 || i == 8 || i == 10) *out++ = '-';
+        *out++ = kHex[bytes[i] >> 4];
+        *out++ = kHex[bytes[i] & 0x0F];
     }
+}
+
+constexpr std::size_t kUuidCharacters = 36;
+
+}  // namespace
+
+std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes) {
+    std::string text(kUuidCharacters, '\0');
+    write_uuid_v4(bytes, text.data());
     return text;
 }
 
-std::string uuid_v4(RandomSource source) {
+std::string uuid_v4(RandomSource source, std::string_view prefix) {
     std::array<std::uint8_t, 16> bytes{};
     source(bytes.data(), bytes.size());
-    return format_uuid_v4(bytes);
+    std::string text(prefix.size() + kUuidCharacters, '\0');
+    prefix.copy(text.data(), prefix.size());
+    write_uuid_v4(bytes, text.data() + prefix.size());
+    return text;
 }
 
 }  // namespace revuradova

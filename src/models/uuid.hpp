@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace revuradova {
@@ -23,8 +24,9 @@ using RandomSource = void (*)(std::uint8_t* out, std::size_t size);
 /// many of them, and that a forked child forgets.
 void system_random_bytes(std::uint8_t* out, std::size_t size);
 
-/// A random version-4 UUID in canonical form: 36 lower-case characters, 8-4-4-4-12.
-std::string uuid_v4(RandomSource source = system_random_bytes);
+/// A random version-4 UUID in canonical form (36 lower-case characters, 8-4-4-4-12) after
+/// `prefix`, made in one allocation.
+std::string uuid_v4(RandomSource source = system_random_bytes, std::string_view prefix = {});
 
 /// Formats 16 bytes as a version-4 UUID, forcing the version and variant bits.
 std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes);

@@ -32,7 +32,7 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     if (documents.size() >= std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("a search takes at most 2**32 - 2 documents");
     }
-    std::string trace_id = "trace_" + uuid_v4(random_);
+    std::string trace_id = uuid_v4(random_, "trace_");
     Span root = SpanBuilder::create(std::move(trace_id), "retrieval_span", "orchestrated_search")
                     .with_attribute("query", std::string(query))
                     .with_attribute("documents", std::to_string(documents.size()))

@@ -127,6 +127,11 @@ TEST(Uuid, FormatForcesVersionAndVariant) {
     EXPECT_EQ(format_uuid_v4(bytes), "ffffffff-ffff-4fff-bfff-ffffffffffff");
     bytes.fill(0x00);
     EXPECT_EQ(format_uuid_v4(bytes), "00000000-0000-4000-8000-000000000000");
+    const auto counting = [](std::uint8_t* out, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(i * 17);
+    };
+    EXPECT_EQ(uuid_v4(counting, "ko_"), "ko_00112233-4455-4677-8899-aabbccddeeff");
+    EXPECT_EQ(uuid_v4(counting), "00112233-4455-4677-8899-aabbccddeeff");
 }
 
 TEST(Uuid, FailingSourceThrowsWithErrno) {
