@@ -1,11 +1,45 @@
 #include "retrieval/candidate_index.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace revuradova {
 namespace {
 
 // The bytes of the address held at `slot`, as a key of the text table.
 std::string_view address_bytes(const KnowledgeObject* const& slot) {
     return {reinterpret_cast<const char*>(&slot), sizeof slot};
+}
+
+// Grouping by object when no object is passed twice, the common case, needs no table:
+// distinct objects lie at least sizeof(KnowledgeObject) bytes apart, so each has its own
+// slot of that size counted from the lowest address, and one bit per slot tells whether
+// an address came before. False when an address repeats or the addresses are too spread
+// out for the bits to pay (then nothing is written and the table decides).
+bool all_distinct_objects(Candidates candidates, Positions& first) {
+    if (candidates.empty()) return true;
+    const auto address = [](const KnowledgeObject* object) {
+        return reinterpret_cast<std::uintptr_t>(object);
+    };
+    std::uintptr_t lowest = address(candidates[0]);
+    std::uintptr_t highest = lowest;
+    for (const KnowledgeObject* object : candidates) {
+        lowest = std::min(lowest, address(object));
+        highest = std::max(highest, address(object));
+    }
+    const std::uintptr_t slots = (highest - lowest) / sizeof(KnowledgeObject) + 1;
+    if (slots / 64 > candidates.size()) return false;  // more than a word of bits each
+    std::vector<std::uint64_t> seen(static_cast<std::size_t>(slots / 64 + 1), 0);
+    for (const KnowledgeObject* object : candidates) {
+        const std::uintptr_t slot = (address(object) - lowest) / sizeof(KnowledgeObject);
+        std::uint64_t& word = seen[static_cast<std::size_t>(slot / 64)];
+        const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+        if ((word & bit) != 0) return false;
+        word |= bit;
+    }
+    first.resize(candidates.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) first[i] = static_cast<std::uint32_t>(i);
+    return true;
 }
 
 }  // namespace
@@ -16,6 +50,7 @@ std::string_view address_bytes(const KnowledgeObject* const& slot) {
 CandidateIndex::CandidateIndex(Candidates candidates, Grouping grouping)
     : candidates_(candidates), by_object_(grouping == Grouping::ByObject) {
     constexpr std::size_t kAhead = 16;
+    if (by_object_ && all_distinct_objects(candidates, first_)) return;
     first_.reserve(candidates.size());
     table_.reserve(candidates.size());
     const auto key_of = [this](std::uint32_t p) -> std::string_view {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
 #include "test_objects.hpp"
 
 namespace revuradova {
@@ -25,6 +30,30 @@ TEST(CandidateIndex, GroupsByIdentifierAtTheFirstCandidate) {
     EXPECT_EQ(index.resolve(TextList{"y", "z", "x"}), (Positions{1, CandidateIndex::kNone, 0}));
     EXPECT_EQ(identifiers_at(candidates, {2, 1}), (TextList{"x", "y"}));
     EXPECT_EQ(gather(Positions{7, 8, 9}, {2, 0}), (Positions{9, 7}));
+}
+
+// Grouped by object, a candidate's first position is the first one with its address:
+// without repeats (every object its own group), with repeats near and far, and with
+// addresses too spread out for the bits (a heap object next to a stack one).
+TEST(CandidateIndex, GroupsByObjectAtTheFirstOccurrence) {
+    std::vector<KnowledgeObject> objects(50);
+    std::mt19937 rng(13);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<const KnowledgeObject*> candidates;
+        const std::size_t count = rng() % 60;
+        const bool repeats = round % 2 == 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            candidates.push_back(&objects[repeats ? rng() % objects.size() : i % objects.size()]);
+        }
+        const KnowledgeObject far_away;
+        if (round % 5 == 0) candidates.push_back(&far_away);
+        const CandidateIndex index(candidates, CandidateIndex::Grouping::ByObject);
+        std::map<const KnowledgeObject*, std::uint32_t> first;
+        for (std::uint32_t p = 0; p < candidates.size(); ++p) {
+            first.emplace(candidates[p], p);
+            ASSERT_EQ(index.first_of(p), first.at(candidates[p])) << round << " " << p;
+        }
+    }
 }
 
 TEST(CandidateIndex, EmptyCandidates) {
