@@ -12,6 +12,7 @@
 
 #include "python_bindings/py_knowledge_object.hpp"
 
+#include <memory>
 #include <string>
 
 #include "python_bindings/args.hpp"
@@ -39,26 +40,26 @@ PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwa
         const auto parsed_knowledge = parse_knowledge_type(knowledge_type_arg.view());
         if (!parsed_knowledge) raise(PyExc_ValueError, kInvalidKnowledgeType.data());
         return create_instance(
-            type, KnowledgeObject::create(*parsed_source, std::string(source_location_arg.view()),
-                                          *parsed_knowledge, std::string(domain_arg.view()),
-                                          std::string(content_arg.view())));
+            type, std::make_unique<const KnowledgeObject>(KnowledgeObject::create(
+                      *parsed_source, std::string(source_location_arg.view()), *parsed_knowledge,
+                      std::string(domain_arg.view()), std::string(content_arg.view()))));
     });
 }
 
 template <std::string KnowledgeObject::* Field>
 PyObject* get_text_field(PyObject* self, void*) {
     return guard([&] {
-        auto& instance = instance_of<KnowledgeObject>(self, knowledge_object_type());
+        auto& instance = instance_of<KnowledgeObjectHandle>(self, knowledge_object_type());
         SharedBorrow borrow(instance.borrow);
-        return to_str(instance.value.*Field).release();
+        return to_str((*instance.value).*Field).release();
     });
 }
 
 PyObject* knowledge_object_repr(PyObject* self) {
     return guard([&] {
-        auto& instance = instance_of<KnowledgeObject>(self, knowledge_object_type());
+        auto& instance = instance_of<KnowledgeObjectHandle>(self, knowledge_object_type());
         SharedBorrow borrow(instance.borrow);
-        const KnowledgeObject& object = instance.value;
+        const KnowledgeObject& object = *instance.value;
         std::string text = "KnowledgeObject(id='";
         text += object.id;
         text += "', domain='";
@@ -82,7 +83,7 @@ PyGetSetDef kGetSet[] = {
 PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>(NewParameters::doc<"Python binding for KnowledgeObject">.data)},
     {Py_tp_new, reinterpret_cast<void*>(knowledge_object_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<KnowledgeObject>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<KnowledgeObjectHandle>)},
     {Py_tp_repr, reinterpret_cast<void*>(knowledge_object_repr)},
     {Py_tp_getset, kGetSet},
     {0, nullptr} /* sentinel */
@@ -103,7 +104,7 @@ const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name)
                      type_name_of(value).c_str());
         raise_argument_error(name);
     }
-    return instance_of<KnowledgeObject>(value, g_type).value;
+    return *instance_of<KnowledgeObjectHandle>(value, g_type).value;
 }
 
 KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <memory>
+
 #include "models/knowledge_object.hpp"
 #include "python_bindings/type_builder.hpp"
 
 namespace revuradova::py {
 
-using KnowledgeObjectInstance = Instance<KnowledgeObject>;
+/// An instance holds its knowledge object by pointer: the instances themselves are then
+/// small enough for the interpreter's small-object allocator, which packs them densely, so
+/// a pass over many of them (a search's type checks) touches few pages.
+using KnowledgeObjectHandle = std::unique_ptr<const KnowledgeObject>;
+using KnowledgeObjectInstance = Instance<KnowledgeObjectHandle>;
 
 /// The registered PyKnowledgeObject class.
 LazyType& knowledge_object_type();
