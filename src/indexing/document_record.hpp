@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "indexing/term_dictionary.hpp"
+#include "models/uuid.hpp"
 
 namespace revuradova {
 
@@ -28,12 +29,7 @@ public:
 
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
-    TermId operator[](std::size_t i) const {
-        const unsigned char* at = bytes_ + i * width_;
-        TermId term = 0;
-        for (unsigned b = 0; b < width_; ++b) term |= TermId{at[b]} << (8 * b);
-        return term;
-    }
+    TermId operator[](std::size_t i) const { return read(bytes_ + i * width_, width_); }
 
     /// Reads the packed bytes themselves, so it outlives the view it came from.
     class iterator {
@@ -45,7 +41,7 @@ public:
         using reference = TermId;
 
         iterator(const unsigned char* at, unsigned width) : at_(at), width_(width) {}
-        TermId operator*() const { return PackedTerms(at_, 1, width_)[0]; }
+        TermId operator*() const { return read(at_, width_); }
         iterator& operator++() {
             at_ += width_;
             return *this;
@@ -65,6 +61,12 @@ public:
     iterator end() const { return {bytes_ + count_ * width_, width_}; }
 
 private:
+    static TermId read(const unsigned char* at, unsigned width) {
+        TermId term = 0;
+        for (unsigned b = 0; b < width; ++b) term |= TermId{at[b]} << (8 * b);
+        return term;
+    }
+
     const unsigned char* bytes_;
     std::size_t count_;
     unsigned width_;
@@ -74,54 +76,19 @@ private:
 /// (8-4-4-4-12 digits), are kept as the UUID's 16 bytes: 23 bytes less a document.
 namespace packed_id {
 
-inline constexpr std::size_t kTextSize = 39;
+inline constexpr std::string_view kPrefix = "ko_";
+inline constexpr std::size_t kTextSize = kPrefix.size() + kUuidCharacters;
 inline constexpr std::size_t kBytes = 16;
-
-inline int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-inline bool is_dash_at(std::size_t at) { return at == 11 || at == 16 || at == 21 || at == 26; }
 
 /// The 16 bytes of `id`, when it has the form; false otherwise (nothing written).
 inline bool pack(std::string_view id, unsigned char* out) {
-    if (id.size() != kTextSize || id.substr(0, 3) != "ko_") return false;
-    unsigned char bytes[kBytes];
-    std::size_t nibble = 0;
-    for (std::size_t at = 3; at < kTextSize; ++at) {
-        if (is_dash_at(at)) {
-            if (id[at] != '-') return false;
-            continue;
-        }
-        const int value = hex_value(id[at]);
-        if (value < 0) return false;
-        if (nibble % 2 == 0) {
-            bytes[nibble / 2] = static_cast<unsigned char>(value << 4);
-        } else {
-            bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] | value);
-        }
-        ++nibble;
-    }
-    std::memcpy(out, bytes, kBytes);
-    return true;
+    return id.starts_with(kPrefix) && parse_uuid_text(id.substr(kPrefix.size()), out);
 }
 
 /// The text of packed bytes: the inverse of pack.
 inline void unpack(const unsigned char* bytes, char* out) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::memcpy(out, "ko_", 3);
-    std::size_t nibble = 0;
-    for (std::size_t at = 3; at < kTextSize; ++at) {
-        if (is_dash_at(at)) {
-            out[at] = '-';
-            continue;
-        }
-        const unsigned char byte = bytes[nibble / 2];
-        out[at] = kHex[nibble % 2 == 0 ? byte >> 4 : byte & 0x0F];
-        ++nibble;
-    }
+    kPrefix.copy(out, kPrefix.size());
+    write_uuid_text(bytes, out + kPrefix.size());
 }
 
 }  // namespace packed_id

@@ -60,21 +60,55 @@ void system_random_bytes(std::uint8_t* out, std::size_t size) {
 
 namespace {
 
+bool is_dash_at(std::size_t at) { return at == 8 || at == 13 || at == 18 || at == 23; }
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // The 36 characters of the version-4 UUID made of `bytes`, written to `out`.
 void write_uuid_v4(std::array<std::uint8_t, 16> bytes, char* out) {
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 9562 variant
+    write_uuid_text(bytes.data(), out);
+}
+
+}  // namespace
+
+void write_uuid_text(const std::uint8_t* bytes, char* out) {
     static constexpr char kHex[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) *out++ = '-';
-        *out++ = kHex[bytes[i] >> 4];
-        *out++ = kHex[bytes[i] & 0x0F];
+    std::size_t nibble = 0;
+    for (std::size_t at = 0; at < kUuidCharacters; ++at) {
+        if (is_dash_at(at)) {
+            out[at] = '-';
+            continue;
+        }
+        const std::uint8_t byte = bytes[nibble / 2];
+        out[at] = kHex[nibble % 2 == 0 ? byte >> 4 : byte & 0x0F];
+        ++nibble;
     }
 }
 
-constexpr std::size_t kUuidCharacters = 36;
-
-}  // namespace
+bool parse_uuid_text(std::string_view text, std::uint8_t* out) {
+    if (text.size() != kUuidCharacters) return false;
+    std::array<std::uint8_t, 16> bytes{};
+    std::size_t nibble = 0;
+    for (std::size_t at = 0; at < kUuidCharacters; ++at) {
+        if (is_dash_at(at)) {
+            if (text[at] != '-') return false;
+            continue;
+        }
+        const int value = hex_value(text[at]);
+        if (value < 0) return false;
+        bytes[nibble / 2] =
+            static_cast<std::uint8_t>(bytes[nibble / 2] | value << (nibble % 2 == 0 ? 4 : 0));
+        ++nibble;
+    }
+    std::copy(bytes.begin(), bytes.end(), out);
+    return true;
+}
 
 std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes) {
     std::string text(kUuidCharacters, '\0');

@@ -31,4 +31,14 @@ std::string uuid_v4(RandomSource source = system_random_bytes, std::string_view 
 /// Formats 16 bytes as a version-4 UUID, forcing the version and variant bits.
 std::string format_uuid_v4(std::array<std::uint8_t, 16> bytes);
 
+/// Characters of a UUID's canonical text.
+inline constexpr std::size_t kUuidCharacters = 36;
+
+/// The canonical text (lower-case hex, 8-4-4-4-12) of 16 bytes as they are, written to `out`.
+void write_uuid_text(const std::uint8_t* bytes, char* out);
+
+/// The 16 bytes of `text` when it is exactly a canonical text write_uuid_text gives (lower
+/// case only, so that the bytes give the text back); false otherwise, with nothing written.
+bool parse_uuid_text(std::string_view text, std::uint8_t* out);
+
 }  // namespace revuradova
