@@ -13,6 +13,7 @@
 #include "python_bindings/py_knowledge_object.hpp"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "python_bindings/args.hpp"
@@ -40,9 +41,10 @@ PyObject* knowledge_object_new(PyTypeObject* type, PyObject* args, PyObject* kwa
         const auto parsed_knowledge = parse_knowledge_type(knowledge_type_arg.view());
         if (!parsed_knowledge) raise(PyExc_ValueError, kInvalidKnowledgeType.data());
         return create_instance(
-            type, std::make_unique<const KnowledgeObject>(KnowledgeObject::create(
-                      *parsed_source, std::string(source_location_arg.view()), *parsed_knowledge,
-                      std::string(domain_arg.view()), std::string(content_arg.view()))));
+            type,
+            KnowledgeObjectHandle{std::make_unique<const KnowledgeObject>(KnowledgeObject::create(
+                *parsed_source, std::string(source_location_arg.view()), *parsed_knowledge,
+                std::string(domain_arg.view()), std::string(content_arg.view())))});
     });
 }
 
@@ -51,7 +53,7 @@ PyObject* get_text_field(PyObject* self, void*) {
     return guard([&] {
         auto& instance = instance_of<KnowledgeObjectHandle>(self, knowledge_object_type());
         SharedBorrow borrow(instance.borrow);
-        return to_str((*instance.value).*Field).release();
+        return to_str((*instance.value.object).*Field).release();
     });
 }
 
@@ -59,7 +61,7 @@ PyObject* knowledge_object_repr(PyObject* self) {
     return guard([&] {
         auto& instance = instance_of<KnowledgeObjectHandle>(self, knowledge_object_type());
         SharedBorrow borrow(instance.borrow);
-        const KnowledgeObject& object = *instance.value;
+        const KnowledgeObject& object = *instance.value.object;
         std::string text = "KnowledgeObject(id='";
         text += object.id;
         text += "', domain='";
@@ -98,13 +100,29 @@ LazyType g_type{&kSpec, "PyKnowledgeObject"};
 
 LazyType& knowledge_object_type() { return g_type; }
 
-const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name) {
+KnowledgeObjectHandle& knowledge_object_handle(PyObject* value, const char* name) {
     if (!Py_IS_TYPE(value, g_type.get())) {
         PyErr_Format(PyExc_TypeError, "'%s' object is not a PyKnowledgeObject",
                      type_name_of(value).c_str());
         raise_argument_error(name);
     }
-    return *instance_of<KnowledgeObjectHandle>(value, g_type).value;
+    return instance_of<KnowledgeObjectHandle>(value, g_type).value;
+}
+
+const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name) {
+    return *knowledge_object_handle(value, name).object;
+}
+
+const text::ContentDigest* content_digest(KnowledgeObjectHandle& handle) noexcept {
+    if (!handle.digested) {
+        try {
+            handle.digest = text::ContentDigest::of(handle.object->content);
+        } catch (const std::bad_alloc&) {
+            // Searches read the content instead, as they would without digests.
+        }
+        handle.digested = true;
+    }
+    return handle.digest.empty() ? nullptr : &handle.digest;
 }
 
 KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name) {

@@ -4,13 +4,19 @@
 
 #include "models/knowledge_object.hpp"
 #include "python_bindings/type_builder.hpp"
+#include "text/content_digest.hpp"
 
 namespace revuradova::py {
 
 /// An instance holds its knowledge object by pointer: the instances themselves are then
 /// small enough for the interpreter's small-object allocator, which packs them densely, so
-/// a pass over many of them (a search's type checks) touches few pages.
-using KnowledgeObjectHandle = std::unique_ptr<const KnowledgeObject>;
+/// a pass over many of them (a search's type checks) touches few pages. The object never
+/// changes, so the first search that passes it keeps a digest of its content with it.
+struct KnowledgeObjectHandle {
+    std::unique_ptr<const KnowledgeObject> object;
+    text::ContentDigest digest;
+    bool digested = false;  // whether `digest` was made (it may be empty even so)
+};
 using KnowledgeObjectInstance = Instance<KnowledgeObjectHandle>;
 
 /// The registered PyKnowledgeObject class.
@@ -38,5 +44,12 @@ KnowledgeObjectRef knowledge_object_arg(PyObject* value, const char* name);
 /// The knowledge object of a PyKnowledgeObject the caller keeps alive and unchanged
 /// (knowledge objects are immutable, so no borrow is needed to read one); TypeError as above.
 const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name);
+
+/// The handle of a PyKnowledgeObject, read as knowledge_object_value reads its object.
+KnowledgeObjectHandle& knowledge_object_handle(PyObject* value, const char* name);
+
+/// The digest of the handle's content, made on the first request (with the GIL held, like
+/// every access to an instance); null when it is empty or there was no memory to make it.
+const text::ContentDigest* content_digest(KnowledgeObjectHandle& handle) noexcept;
 
 }  // namespace revuradova::py

@@ -80,6 +80,7 @@ public:
             const bool list = PyList_CheckExact(documents);
             const Py_ssize_t size = list ? PyList_Size(documents) : PyTuple_Size(documents);
             pointers_.reserve(static_cast<std::size_t>(size));
+            digests_.reserve(static_cast<std::size_t>(size));
             // The items are objects all over the heap: each is requested some items ahead
             // of the one whose type is checked, so that the cache misses overlap.
             constexpr Py_ssize_t kAhead = 8;
@@ -91,7 +92,9 @@ public:
                 [&](Py_ssize_t i) {
                     PyObject* item = item_at(i);
                     if (item == nullptr) throw PythonError();
-                    pointers_.push_back(&knowledge_object_value(item, "documents"));
+                    KnowledgeObjectHandle& handle = knowledge_object_handle(item, "documents");
+                    pointers_.push_back(handle.object.get());
+                    digests_.push_back(content_digest(handle));
                 });
             return;
         }
@@ -107,16 +110,21 @@ public:
     }
 
     Candidates candidates() const { return pointers_; }
+    ContentDigests digests() const { return digests_; }
 
 private:
     void add(PyObject* item) {
         if (item == nullptr) throw PythonError();
         refs_.push_back(knowledge_object_arg(item, "documents"));
         pointers_.push_back(&refs_.back().get());
+        digests_.push_back(content_digest(knowledge_object_handle(item, "documents")));
     }
 
     std::vector<KnowledgeObjectRef> refs_;
     std::vector<const KnowledgeObject*> pointers_;
+    // The contents' digests, one per document: knowledge objects never change, so each
+    // keeps the digest its first search made.
+    std::vector<const text::ContentDigest*> digests_;
 };
 
 using SearchParameters = Parameters<Receiver::self, "search", "query", "documents">;
@@ -131,7 +139,8 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             // Objects made from Python carry random identifiers that nothing can set, so equal
             // identifiers mean the same object; only the final identifiers reach Python.
             const SearchOptions options{.record_stage_ids = false,
-                                        .identifiers_follow_objects = true};
+                                        .identifiers_follow_objects = true,
+                                        .digests = documents.digests()};
             const RetrievalResult result =
                 orchestrator.search(query.view(), documents.candidates(), options);
             return make_tuple(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "models/knowledge_object.hpp"
+#include "text/content_digest.hpp"
 #include "util/index_table.hpp"
 #include "util/text_list.hpp"
 
@@ -18,6 +19,9 @@ namespace revuradova {
 
 /// Candidates are read in place: the caller's knowledge objects, in the caller's order.
 using Candidates = std::span<const KnowledgeObject* const>;
+/// Digests of the candidates' contents, by candidate position (null: none), that a caller
+/// keeps for objects it knows never change; or none at all.
+using ContentDigests = std::span<const text::ContentDigest* const>;
 
 /// The objects are all over the heap: a pass over candidates requests the one this many
 /// positions ahead of the one it reads, so that the cache misses overlap.

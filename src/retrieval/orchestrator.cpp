@@ -32,6 +32,9 @@ RetrievalResult RetrievalOrchestrator::search(std::string_view query, Candidates
     if (documents.size() >= std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("a search takes at most 2**32 - 2 documents");
     }
+    if (!options.digests.empty() && options.digests.size() != documents.size()) {
+        throw std::invalid_argument("a search takes one content digest per document, or none");
+    }
     std::string trace_id = uuid_v4(random_, "trace_");
     Span root = SpanBuilder::create(std::move(trace_id), "retrieval_span", "orchestrated_search")
                     .with_attribute("query", std::string(query))
@@ -79,8 +82,9 @@ void RetrievalOrchestrator::execute_progressive_pipeline(std::string_view query,
         const Stage& stage = kStages[s];
         const bool last = s + 1 == kStages.size();
         const StageTimer timer;
-        const StageInput input{context, documents,           index ? &*index : nullptr,
-                               entries, UtcTimestamp::now(), config_.max_results};
+        const StageInput input{context,        documents,           index ? &*index : nullptr,
+                               entries,        UtcTimestamp::now(), config_.max_results,
+                               options.digests};
         const Positions kept = stage.select(input);
         entries = s == 0 ? kept : gather(entries, kept);
         // Identifiers of a stage's output, when recorded: every stage's with

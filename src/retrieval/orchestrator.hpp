@@ -35,6 +35,10 @@ struct SearchOptions {
     /// identifiers are random UUIDs, never set). Documents are then grouped by address,
     /// with the same result and without reading identifiers.
     bool identifiers_follow_objects = false;
+    /// Digests of the documents' contents, one per document (null: none), from a caller
+    /// whose objects never change after their digest is made; empty: none. They only
+    /// spare reading contents: results are the same without them.
+    ContentDigests digests;
 };
 
 /// Runs one search end to end: a trace with a root span, then either the progressive road
@@ -60,7 +64,8 @@ public:
     const VectorDbStore* vector_store() const { return vector_store_ ? &*vector_store_ : nullptr; }
 
     /// Runs one search over `documents` (read in place, never changed). Throws
-    /// RandomSourceError when no trace identifier can be drawn. When `trace` is given it
+    /// RandomSourceError when no trace identifier can be drawn, std::invalid_argument when
+    /// the options' digests are neither empty nor one per document. When `trace` is given it
     /// receives the ended root span, for callers that inspect what the search recorded.
     RetrievalResult search(std::string_view query, Candidates documents,
                            Span* trace = nullptr) const {

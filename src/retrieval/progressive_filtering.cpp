@@ -53,13 +53,13 @@ StageResult run_named_stage(std::size_t number, const QueryContext& context, Can
     StageResult result;
     if (ids == nullptr) {
         const Positions none;
-        const StageInput input{context, candidates, nullptr, none, now, limit};
+        const StageInput input{context, candidates, nullptr, none, now, limit, {}};
         result = finish_stage(stage.names.name, identifiers_at(candidates, stage.select(input)),
                               candidates.size(), timer);
     } else {
         const CandidateIndex index(candidates);
         const Positions entries = index.resolve(*ids);
-        const StageInput input{context, candidates, &index, entries, now, limit};
+        const StageInput input{context, candidates, &index, entries, now, limit, {}};
         result =
             finish_stage(stage.names.name, select(*ids, stage.select(input)), ids->size(), timer);
     }
@@ -144,7 +144,7 @@ Positions select_semantic_top(const StageInput& input) {
     const QueryContext& context = input.context;
     const std::vector<Ranked> ranked =
         rank_semantic(lowered_query_terms(context.query), context.entities, input.candidates,
-                      input.entries, input.limit);
+                      input.entries, input.limit, input.digests);
     Positions kept;
     kept.reserve(ranked.size());
     for (const Ranked& entry : ranked) kept.push_back(entry.position);

@@ -39,8 +39,9 @@ struct StageInput {
     const CandidateIndex* index;
     /// Stages 2 to 4: the entries (stage 1 reads the candidates themselves).
     const Positions& entries;
-    UtcTimestamp now;     // stage 3's current instant
-    std::uint64_t limit;  // stage 4's result limit
+    UtcTimestamp now;        // stage 3's current instant
+    std::uint64_t limit;     // stage 4's result limit
+    ContentDigests digests;  // stage 4: the contents' digests, by candidate, or none
 };
 
 /// One stage: its names and its selection, which returns the positions kept, in output

@@ -62,8 +62,12 @@ float semantic_score(std::string_view content, const std::vector<std::string>& l
 SemanticQuery::SemanticQuery(const std::vector<std::string>& lowered_terms,
                              const std::vector<std::string>& entities) {
     needles_.reserve(lowered_terms.size() + entities.size());
-    for (const std::string& term : lowered_terms) needles_.push_back({term, 1.0f, true});
-    for (const std::string& entity : entities) needles_.push_back({entity, 2.0f, false});
+    for (const std::string& term : lowered_terms) {
+        needles_.push_back({term, 1.0f, true, text::window_hashes(term)});
+    }
+    for (const std::string& entity : entities) {
+        needles_.push_back({entity, 2.0f, false, text::window_hashes(entity)});
+    }
     const double total = static_cast<double>(lowered_terms.size()) + 2.0 * entities.size();
     exact_ = total <= 16777216.0;  // 2^24: every whole number up to it is a float
     best_sum_ = static_cast<float>(total);
@@ -96,7 +100,14 @@ float SemanticQuery::bound(std::size_t length) const {
     return divided_by_length(best_sum_, length);
 }
 
-float SemanticQuery::score_above(std::string_view content, float bar, std::string& scratch) const {
+void SemanticQuery::prefetch(const text::ContentDigest& digest) const noexcept {
+    for (const Needle& needle : needles_) {
+        if (!needle.windows.empty()) digest.prefetch(needle.windows.front());
+    }
+}
+
+float SemanticQuery::score_above(std::string_view content, float bar, std::string& scratch,
+                                 const text::ContentDigest* digest) const {
     const bool may_give_up = exact_ && bar >= 0.0f;
     bool lowered = false;
     float score = 0.0f;
@@ -106,6 +117,9 @@ float SemanticQuery::score_above(std::string_view content, float bar, std::strin
         // would score this at most.
         if (may_give_up && !(divided_by_length(score + rest, content.size()) > bar)) return -1.0f;
         rest = rest - needle.weight;
+        // A digest is only made of a pure-ASCII content, whose lower-case form is its ASCII
+        // fold: a needle it rules out is in neither.
+        if (digest != nullptr && !digest->may_hold(needle.windows)) continue;
         const bool found = needle.folded ? holds_lowered(content, needle.text, scratch, lowered)
                                          : text::contains(content, needle.text);
         if (found) score = score + needle.weight;
@@ -119,7 +133,8 @@ float SemanticQuery::score_above(std::string_view content, float bar, std::strin
 // loses every tie.
 std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
                                   const std::vector<std::string>& entities, Candidates candidates,
-                                  const Positions& firsts, std::uint64_t limit) {
+                                  const Positions& firsts, std::uint64_t limit,
+                                  ContentDigests digests) {
     std::string scratch;
     const SemanticQuery query(lowered_terms, entities);
     const auto resolved = static_cast<std::uint64_t>(std::count_if(
@@ -133,17 +148,28 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
         return !cut || !top.full() || query.bound(length) > top.worst().score;
     };
 
+    const auto digest_of = [&](std::size_t i) -> const text::ContentDigest* {
+        return digests.empty() ? nullptr : digests[firsts[i]];
+    };
     // The candidates are objects all over the heap and each is read once: the object some
     // entries ahead is requested, and the content of one nearer, once its object is there.
     // (Inlined by force: GCC otherwise takes a lambda that only prefetches for one without
     // effects and drops its calls.)
     const auto request_object = [&](std::size_t i) __attribute__((always_inline)) {
-        if (firsts[i] != CandidateIndex::kNone) __builtin_prefetch(candidates[firsts[i]]);
+        if (firsts[i] == CandidateIndex::kNone) return;
+        __builtin_prefetch(candidates[firsts[i]]);
+        if (const text::ContentDigest* digest = digest_of(i)) __builtin_prefetch(digest);
     };
+    // A content with a digest is read only for needles the digest does not rule out: its
+    // digest is requested instead, the words each needle's first probe reads.
     const auto request_content = [&](std::size_t i) __attribute__((always_inline)) {
         if (firsts[i] == CandidateIndex::kNone) return;
         const std::string& content = candidates[firsts[i]]->content;
         if (!may_enter(content.size())) return;
+        if (const text::ContentDigest* digest = digest_of(i)) {
+            query.prefetch(*digest);
+            return;
+        }
         const std::size_t bytes = std::min(content.size(), kContentBytesAhead);
         for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(content.data() + at);
     };
@@ -155,12 +181,12 @@ std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
             const std::string& content = candidates[firsts[i]]->content;
             const auto entry = static_cast<std::uint32_t>(i);
             if (!cut) {
-                ranked.push_back({entry, query.score_above(content, -1.0f, scratch)});
+                ranked.push_back({entry, query.score_above(content, -1.0f, scratch, digest_of(i))});
                 return;
             }
             if (!may_enter(content.size())) return;
             const float bar = top.full() ? top.worst().score : -1.0f;
-            const float score = query.score_above(content, bar, scratch);
+            const float score = query.score_above(content, bar, scratch, digest_of(i));
             if (score >= 0.0f) top.offer({entry, score});
         });
     if (cut) return top.take_sorted();

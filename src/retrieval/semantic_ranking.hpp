@@ -36,14 +36,20 @@ public:
     float bound(std::size_t length) const;
 
     /// semantic_score of `content` when that is above `bar`; otherwise a negative number or
-    /// a score no higher than `bar`. A negative bar never gives up.
-    float score_above(std::string_view content, float bar, std::string& scratch) const;
+    /// a score no higher than `bar`. A negative bar never gives up. With the content's
+    /// `digest`, needles it rules out are not looked for.
+    float score_above(std::string_view content, float bar, std::string& scratch,
+                      const text::ContentDigest* digest = nullptr) const;
+
+    /// Starts loading what `digest` will first read for each needle.
+    void prefetch(const text::ContentDigest& digest) const noexcept;
 
 private:
     struct Needle {
         std::string text;
         float weight;  // 1 per occurrence of a term, 2 per occurrence of an entity
         bool folded;   // a term (searched lower-cased), not an entity (searched as is)
+        std::vector<std::uint32_t> windows;  // its window hashes, for contents' digests
     };
     std::vector<Needle> needles_;
     float best_sum_ = 0.0f;  // the sum of all weights
@@ -52,8 +58,10 @@ private:
 
 /// For entries whose first candidate is at `firsts[i]` (kNone: no candidate, no entry), the
 /// first `limit` (entry index, score) pairs of a stable sort by score, best first.
+/// `digests`, when not empty, holds the digest of each candidate's content (null: none).
 std::vector<Ranked> rank_semantic(const std::vector<std::string>& lowered_terms,
                                   const std::vector<std::string>& entities, Candidates candidates,
-                                  const Positions& firsts, std::uint64_t limit);
+                                  const Positions& firsts, std::uint64_t limit,
+                                  ContentDigests digests = {});
 
 }  // namespace revuradova

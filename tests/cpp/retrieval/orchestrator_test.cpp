@@ -198,8 +198,8 @@ TEST(Orchestrator, ProgressiveRoadIsTheNamedStagesChained) {
 }
 
 // The options the Python binding uses (no intermediate identifier lists, grouping by
-// address) give the same final identifiers, counts and summary as the defaults, for
-// documents whose equal identifiers come only with the same object.
+// address, the contents' digests) give the same final identifiers, counts and summary as the
+// defaults, for documents whose equal identifiers come only with the same object.
 TEST(Orchestrator, BindingOptionsChangeNoResult) {
     std::mt19937 rng(5);
     const char* words[] = {"how", "policy", "report", "expense", "trend", "define", "x"};
@@ -217,8 +217,17 @@ TEST(Orchestrator, BindingOptionsChangeNoResult) {
         const RetrievalOrchestrator orchestrator(config(false, true));
         const std::string query = std::string(words[rng() % 7]) + " how do I " + words[rng() % 7];
         const RetrievalResult full = orchestrator.search(query, documents);
+        // Digests of the contents, as the binding keeps them (some documents without).
+        std::vector<text::ContentDigest> made;
+        for (const KnowledgeObject* document : documents) {
+            made.push_back(text::ContentDigest::of(document->content));
+        }
+        std::vector<const text::ContentDigest*> digests;
+        for (const text::ContentDigest& digest : made) {
+            digests.push_back(rng() % 4 == 0 ? nullptr : &digest);
+        }
         const RetrievalResult lean =
-            orchestrator.search(query, documents, SearchOptions{false, true});
+            orchestrator.search(query, documents, SearchOptions{false, true, digests});
         EXPECT_EQ(lean.final_ids, full.final_ids);
         EXPECT_EQ(lean.estimated_cost, full.estimated_cost);
         ASSERT_EQ(lean.stages.size(), full.stages.size());
@@ -232,6 +241,20 @@ TEST(Orchestrator, BindingOptionsChangeNoResult) {
         EXPECT_EQ(std::regex_replace(lean.summary(), time, ""),
                   std::regex_replace(full.summary(), time, ""));
     }
+}
+
+TEST(Orchestrator, DigestsAreOnePerDocumentOrNone) {
+    const KnowledgeObject object = make("a", KnowledgeType::Procedure, "how to file");
+    const std::vector<const KnowledgeObject*> documents{&object, &object};
+    const text::ContentDigest digest = text::ContentDigest::of(object.content);
+    const std::vector<const text::ContentDigest*> one{&digest};
+    const RetrievalOrchestrator orchestrator(config(false, true));
+    EXPECT_THROW(orchestrator.search("how to file", documents, SearchOptions{true, false, one}),
+                 std::invalid_argument);
+    const std::vector<const text::ContentDigest*> two{&digest, nullptr};
+    EXPECT_EQ(
+        orchestrator.search("how to file", documents, SearchOptions{true, false, two}).final_ids,
+        orchestrator.search("how to file", documents).final_ids);
 }
 
 }  // namespace

@@ -34,9 +34,10 @@ TEST(SemanticScore, NonAsciiContentAndTerms) {
     EXPECT_GT(semantic_score("Straße", {"straße"}, {}, scratch), 0.0f);
 }
 
-// The prepared query merges equal words, reorders them and gives up early; none of that may
-// change a score by a bit. Random contents (mixed case, some not ASCII, some empty) against
-// random queries with repeated words and entities, and random bars.
+// The prepared query merges equal words, reorders them, gives up early and skips the words
+// a content's digest rules out; none of that may change a score by a bit. Random contents
+// (mixed case, some not ASCII, some empty) against random queries with repeated words and
+// entities, and random bars, with and without the contents' digests.
 TEST(SemanticQuery, ScoresBitForBitAsEachWordInTurn) {
     std::mt19937 rng(29);
     const std::vector<std::string> pieces = {"alpha", "Beta", "GAMMA",  "x",         " ",
@@ -57,10 +58,13 @@ TEST(SemanticQuery, ScoresBitForBitAsEachWordInTurn) {
                 content += pieces[rng() % (ascii ? pieces.size() - 2 : pieces.size())];
             }
             const float expected = semantic_score(content, terms, entities, scratch);
+            const text::ContentDigest digest = text::ContentDigest::of(content);
             ASSERT_EQ(query.score_above(content, -1.0f, scratch), expected) << content;
+            ASSERT_EQ(query.score_above(content, -1.0f, scratch, &digest), expected) << content;
             ASSERT_LE(expected, query.bound(content.size()));
             for (const float bar : {0.0f, expected, expected * 0.5f, expected * 1.5f, 0.3f}) {
-                const float got = query.score_above(content, bar, scratch);
+                const float got =
+                    query.score_above(content, bar, scratch, rng() % 2 ? &digest : nullptr);
                 if (expected > bar) {
                     ASSERT_EQ(got, expected) << content << " bar " << bar;
                 } else {
