@@ -114,7 +114,12 @@ const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name)
 }
 
 const text::ContentDigest* content_digest(KnowledgeObjectHandle& handle) noexcept {
+    constexpr std::uint8_t kSearchesBeforeDigest = 1;
     if (!handle.digested) {
+        if (handle.searches < kSearchesBeforeDigest) {
+            ++handle.searches;
+            return nullptr;
+        }
         try {
             handle.digest = text::ContentDigest::of(handle.object->content);
         } catch (const std::bad_alloc&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "models/knowledge_object.hpp"
@@ -11,11 +12,12 @@ namespace revuradova::py {
 /// An instance holds its knowledge object by pointer: the instances themselves are then
 /// small enough for the interpreter's small-object allocator, which packs them densely, so
 /// a pass over many of them (a search's type checks) touches few pages. The object never
-/// changes, so the first search that passes it keeps a digest of its content with it.
+/// changes, so an object searched again keeps a digest of its content with it.
 struct KnowledgeObjectHandle {
     std::unique_ptr<const KnowledgeObject> object;
     text::ContentDigest digest;
-    bool digested = false;  // whether `digest` was made (it may be empty even so)
+    std::uint8_t searches = 0;  // searches that passed the object, counted up to the digest's
+    bool digested = false;      // whether `digest` was made (it may be empty even so)
 };
 using KnowledgeObjectInstance = Instance<KnowledgeObjectHandle>;
 
@@ -48,8 +50,10 @@ const KnowledgeObject& knowledge_object_value(PyObject* value, const char* name)
 /// The handle of a PyKnowledgeObject, read as knowledge_object_value reads its object.
 KnowledgeObjectHandle& knowledge_object_handle(PyObject* value, const char* name);
 
-/// The digest of the handle's content, made on the first request (with the GIL held, like
-/// every access to an instance); null when it is empty or there was no memory to make it.
+/// The digest of the handle's content for a search that passes it, made by its second
+/// search (with the GIL held, like every access to an instance): making a digest costs
+/// several scans of the content, so an object searched once is only scanned. Null before
+/// then, when the digest is empty, or when there was no memory to make it.
 const text::ContentDigest* content_digest(KnowledgeObjectHandle& handle) noexcept;
 
 }  // namespace revuradova::py

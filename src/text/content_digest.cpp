@@ -1,7 +1,7 @@
 #include "text/content_digest.hpp"
 
 #include <algorithm>
-#include <bit>
+#include <array>
 
 #include "text/unicode.hpp"
 
@@ -11,11 +11,17 @@ namespace {
 constexpr std::size_t kMinBits = 512;
 constexpr std::size_t kMaxBits = std::size_t{1} << 16;
 
-std::uint32_t folded(unsigned char c) {
-    return static_cast<std::uint32_t>(c) - 'A' < 26u ? c | 0x20u : c;
-}
+// A-Z as a-z, every other byte as it is. A table: cheaper than a comparison per byte.
+constexpr std::array<unsigned char, 256> kFolded = [] {
+    std::array<unsigned char, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c) {
+        table[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+    }
+    return table;
+}();
 
-// Three folded bytes, the first lowest, spread over 32 bits; a digest keeps the top bits.
+// Three folded bytes, the first lowest, spread over 32 bits; a digest keeps the top bits
+// (bit_of multiplies by the bit count).
 std::uint32_t window_hash(std::uint32_t window) { return window * 0x9E3779B1u; }
 
 }  // namespace
@@ -25,9 +31,9 @@ std::vector<std::uint32_t> window_hashes(std::string_view needle) {
     if (needle.size() < 3) return hashes;
     hashes.reserve(needle.size() - 2);
     const auto* bytes = reinterpret_cast<const unsigned char*>(needle.data());
-    std::uint32_t window = folded(bytes[0]) | folded(bytes[1]) << 8;
+    std::uint32_t window = kFolded[bytes[0]] | std::uint32_t{kFolded[bytes[1]]} << 8;
     for (std::size_t i = 2; i < needle.size(); ++i) {
-        window |= folded(bytes[i]) << 16;
+        window |= std::uint32_t{kFolded[bytes[i]]} << 16;
         hashes.push_back(window_hash(window));
         window >>= 8;
     }
@@ -37,18 +43,18 @@ std::vector<std::uint32_t> window_hashes(std::string_view needle) {
 ContentDigest ContentDigest::of(std::string_view content) {
     ContentDigest digest;
     if (!is_ascii(content)) return digest;
-    const std::size_t bits = std::clamp(std::bit_ceil(2 * content.size()), kMinBits, kMaxBits);
-    digest.bits_ = std::make_unique<std::uint64_t[]>(bits / 64);  // zeroed
-    digest.shift_ = static_cast<std::uint32_t>(32 - std::countr_zero(bits));
+    // Two bits a byte, in whole 64-bit words.
+    const std::size_t bits = std::clamp((2 * content.size() + 63) / 64 * 64, kMinBits, kMaxBits);
+    digest.bits_ = std::make_unique<unsigned char[]>(bits / 8);  // zeroed
+    digest.bit_count_ = static_cast<std::uint32_t>(bits);
     if (content.size() < 3) return digest;
     const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
-    std::uint64_t* words = digest.bits_.get();
-    const std::uint32_t shift = digest.shift_;
-    std::uint32_t window = folded(bytes[0]) | folded(bytes[1]) << 8;
+    unsigned char* out = digest.bits_.get();
+    std::uint32_t window = kFolded[bytes[0]] | std::uint32_t{kFolded[bytes[1]]} << 8;
     for (std::size_t i = 2; i < content.size(); ++i) {
-        window |= folded(bytes[i]) << 16;
-        const std::uint32_t bit = window_hash(window) >> shift;
-        words[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+        window |= std::uint32_t{kFolded[bytes[i]]} << 16;
+        const std::uint32_t bit = digest.bit_of(window_hash(window));
+        out[bit >> 3] |= static_cast<unsigned char>(1u << (bit & 7));
         window >>= 8;
     }
     return digest;

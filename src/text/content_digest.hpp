@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -13,12 +14,12 @@ namespace revuradova::text {
 std::vector<std::uint32_t> window_hashes(std::string_view needle);
 
 /// A Bloom filter over the three-byte windows of a pure-ASCII content with A-Z folded to
-/// a-z: one bit per window hash, in an array of about two bits per content byte (a power of
-/// two, 512 bits at least), so that about a third of the bits are set whatever the length.
-/// A needle one of whose windows has its bit clear occurs neither in the content nor in its
-/// lower-case form, which a search may then skip; a needle whose bits are all set may or
-/// may not occur. An empty digest (a default one, or that of a content holding a non-ASCII
-/// byte, whose lower-case form is not its ASCII fold) rules nothing out.
+/// a-z: one bit per window hash, in an array of two bits per content byte (512 at least, 64
+/// Ki at most), so that about a third of the bits are set whatever the length. A needle one
+/// of whose windows has its bit clear occurs neither in the content nor in its lower-case
+/// form, which a search may then skip; a needle whose bits are all set may or may not occur.
+/// An empty digest (a default one, or that of a content holding a non-ASCII byte, whose
+/// lower-case form is not its ASCII fold) rules nothing out.
 class ContentDigest {
 public:
     ContentDigest() = default;
@@ -27,26 +28,33 @@ public:
     static ContentDigest of(std::string_view content);
 
     bool empty() const noexcept { return bits_ == nullptr; }
+    /// Bytes held by the bit array.
+    std::size_t size_bytes() const noexcept { return bit_count_ / 8; }
 
     /// False only when a text with these window hashes (window_hashes of a needle) cannot
     /// occur in the content, even with A-Z folded to a-z on both sides.
     bool may_hold(std::span<const std::uint32_t> windows) const noexcept {
         if (bits_ == nullptr) return true;
         for (const std::uint32_t window : windows) {
-            const std::uint32_t bit = window >> shift_;
-            if ((bits_[bit >> 6] >> (bit & 63) & 1) == 0) return false;
+            const std::uint32_t bit = bit_of(window);
+            if ((bits_[bit >> 3] >> (bit & 7) & 1) == 0) return false;
         }
         return true;
     }
 
-    /// Starts loading the word that a probe for `window` reads first.
+    /// Starts loading the byte that a probe for `window` reads.
     void prefetch(std::uint32_t window) const noexcept {
-        if (bits_ != nullptr) __builtin_prefetch(&bits_[(window >> shift_) >> 6]);
+        if (bits_ != nullptr) __builtin_prefetch(&bits_[bit_of(window) >> 3]);
     }
 
 private:
-    std::unique_ptr<std::uint64_t[]> bits_;
-    std::uint32_t shift_ = 0;  // 32 - log2 of the number of bits
+    // A hash's bit, by multiplying instead of dividing: the array need not be a power of two.
+    std::uint32_t bit_of(std::uint32_t hash) const noexcept {
+        return static_cast<std::uint32_t>((std::uint64_t{hash} * bit_count_) >> 32);
+    }
+
+    std::unique_ptr<unsigned char[]> bits_;
+    std::uint32_t bit_count_ = 0;
 };
 
 }  // namespace revuradova::text
