@@ -82,7 +82,9 @@ std::vector<std::string> InvertedIndex::terms() const {
 
 std::size_t InvertedIndex::posting_bytes() const {
     std::size_t bytes = 0;
-    for (const PostingList& list : postings_) bytes += list.capacity() * sizeof(Posting);
+    for (const PostingList& list : postings_) {
+        bytes += std::max(list.heap_bytes(), list.size() * sizeof(Posting));
+    }
     for (const DocumentRecord& document : documents_) {
         bytes += document.term_bytes();
     }

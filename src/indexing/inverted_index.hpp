@@ -9,6 +9,7 @@
 #include "indexing/term_dictionary.hpp"
 #include "models/knowledge_object.hpp"
 #include "util/index_table.hpp"
+#include "util/small_list.hpp"
 
 namespace revuradova {
 
@@ -18,7 +19,8 @@ struct Posting {
     DocSlot slot;
     std::uint32_t term_frequency;
 };
-using PostingList = std::vector<Posting>;
+// Most terms have few documents: a term of one document keeps its posting in its list.
+using PostingList = SmallList<Posting, 1>;
 
 /// Bounds over one block of a term's postings (kBlockPostings consecutive postings, the last
 /// block possibly shorter), for ranking that skips documents that cannot make the top: no
@@ -31,7 +33,7 @@ struct BlockBounds {
     std::uint32_t min_length = 0xFFFFFFFFu;
 };
 inline constexpr std::size_t kBlockPostings = 64;
-using BlockList = std::vector<BlockBounds>;
+using BlockList = SmallList<BlockBounds, 1>;  // most terms have one block
 
 /// What ranking reads of one term.
 struct TermPostings {
