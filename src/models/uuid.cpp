@@ -60,13 +60,19 @@ void system_random_bytes(std::uint8_t* out, std::size_t size) {
 
 namespace {
 
-bool is_dash_at(std::size_t at) { return at == 8 || at == 13 || at == 18 || at == 23; }
+// Where each of the 16 bytes' two hex digits start in the 8-4-4-4-12 text, and the dashes.
+constexpr std::array<std::uint8_t, 16> kByteAt = {0,  2,  4,  6,  9,  11, 14, 16,
+                                                  19, 21, 24, 26, 28, 30, 32, 34};
+constexpr std::array<std::uint8_t, 4> kDashAt = {8, 13, 18, 23};
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// Lower-case hex digits' values; 0xFF for every other byte.
+constexpr auto kHexValue = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+    return table;
+}();
 
 // The 36 characters of the version-4 UUID made of `bytes`, written to `out`.
 void write_uuid_v4(std::array<std::uint8_t, 16> bytes, char* out) {
@@ -79,33 +85,29 @@ void write_uuid_v4(std::array<std::uint8_t, 16> bytes, char* out) {
 
 void write_uuid_text(const std::uint8_t* bytes, char* out) {
     static constexpr char kHex[] = "0123456789abcdef";
-    std::size_t nibble = 0;
-    for (std::size_t at = 0; at < kUuidCharacters; ++at) {
-        if (is_dash_at(at)) {
-            out[at] = '-';
-            continue;
-        }
-        const std::uint8_t byte = bytes[nibble / 2];
-        out[at] = kHex[nibble % 2 == 0 ? byte >> 4 : byte & 0x0F];
-        ++nibble;
+    for (std::size_t i = 0; i < kByteAt.size(); ++i) {
+        out[kByteAt[i]] = kHex[bytes[i] >> 4];
+        out[kByteAt[i] + 1] = kHex[bytes[i] & 0x0F];
     }
+    for (const std::uint8_t at : kDashAt) out[at] = '-';
 }
 
+// Every digit is read whatever the others hold (no branch a byte): identifiers are parsed
+// once for every document an index takes in.
 bool parse_uuid_text(std::string_view text, std::uint8_t* out) {
     if (text.size() != kUuidCharacters) return false;
+    const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
     std::array<std::uint8_t, 16> bytes{};
-    std::size_t nibble = 0;
-    for (std::size_t at = 0; at < kUuidCharacters; ++at) {
-        if (is_dash_at(at)) {
-            if (text[at] != '-') return false;
-            continue;
-        }
-        const int value = hex_value(text[at]);
-        if (value < 0) return false;
-        bytes[nibble / 2] =
-            static_cast<std::uint8_t>(bytes[nibble / 2] | value << (nibble % 2 == 0 ? 4 : 0));
-        ++nibble;
+    unsigned bad = 0;
+    for (std::size_t i = 0; i < kByteAt.size(); ++i) {
+        const std::uint8_t high = kHexValue[chars[kByteAt[i]]];
+        const std::uint8_t low = kHexValue[chars[kByteAt[i] + 1]];
+        bad |= high | low;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0x0F));
     }
+    unsigned dashes = 0;  // zero when every dash is one
+    for (const std::uint8_t at : kDashAt) dashes |= chars[at] ^ static_cast<unsigned char>('-');
+    if ((bad & 0xF0) != 0 || dashes != 0) return false;  // a digit's 0xFF sets the high bits
     std::copy(bytes.begin(), bytes.end(), out);
     return true;
 }

@@ -96,6 +96,11 @@ TEST(DocumentRecord, KnowledgeObjectIdentifiersReadBackExactly) {
     std::string moved = base;
     std::swap(moved[11], moved[12]);
     ids.push_back(moved);
+    for (const auto& [at, c] : {std::pair{11, ','}, {16, '.'}, {4, 'g'}, {38, '/'}, {20, ':'}}) {
+        std::string near = base;  // a dash one bit off, bytes just outside the hex digits
+        near[at] = c;
+        ids.push_back(near);
+    }
     ids.push_back("kx" + base.substr(2));
     ids.push_back(base + "0");
     ids.push_back(base.substr(0, 38));
