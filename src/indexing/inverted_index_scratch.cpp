@@ -12,11 +12,8 @@ namespace {
 // Scratch that grew past this many entries for one huge document is given back afterwards.
 constexpr std::size_t kScratchKeptEntries = std::size_t{1} << 16;
 
-// Tokens looked up together, and how far ahead of the token being counted its bucket and
-// its text are requested.
+// Tokens looked up together.
 constexpr std::size_t kBatchTokens = 128;
-constexpr std::size_t kBucketsAhead = 16;
-constexpr std::size_t kTextsAhead = 8;
 
 }  // namespace
 
@@ -77,10 +74,10 @@ void InvertedIndex::count_terms(std::string_view content, std::uint64_t& length)
     };
     const auto count_batch = [&] {
         const std::size_t n = s.batch.size();
-        for (std::size_t i = 0; i < n && i < kBucketsAhead; ++i) terms_.prefetch(s.batch[i].hash);
+        // Every bucket first, then (the first buckets have arrived by then) every text.
+        for (std::size_t i = 0; i < n; ++i) terms_.prefetch(s.batch[i].hash);
+        for (std::size_t i = 0; i < n; ++i) terms_.prefetch_text(s.batch[i].hash);
         for (std::size_t i = 0; i < n; ++i) {
-            if (i + kBucketsAhead < n) terms_.prefetch(s.batch[i + kBucketsAhead].hash);
-            if (i + kTextsAhead < n) terms_.prefetch_text(s.batch[i + kTextsAhead].hash);
             const BatchedToken& token = s.batch[i];
             count(std::string_view(s.batch_text).substr(token.offset, token.size), token.hash);
         }
