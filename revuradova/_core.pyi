@@ -126,9 +126,9 @@ class PyRetrievalOrchestrator:
         The summary reads "Query: '<query>' | Filtered: <initial> → <final> (<pct>%) |
         Time: <ms>ms | Cost: $<cost>". `documents` may be any sequence except str; the
         objects are read in place and left unchanged. An object passed to a second search
-        keeps a digest of its content (a quarter of the content's size in bytes) that
-        later searches read instead of the content where it suffices; results are the
-        same with or without it."""
+        keeps a digest of its content (a quarter of the content's size in bytes; none
+        for a content past 64 KiB or not pure ASCII) that later searches read instead of
+        the content where it suffices; results are the same with or without it."""
 
     def stats(self) -> str:
         """ "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"

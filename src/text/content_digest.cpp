@@ -9,7 +9,8 @@ namespace revuradova::text {
 namespace {
 
 constexpr std::size_t kMinBits = 512;
-constexpr std::size_t kMaxBits = std::size_t{1} << 16;
+// Past this many bytes most bits would be set and a digest would rule little out.
+constexpr std::size_t kMaxBytes = std::size_t{1} << 16;
 
 // A-Z as a-z, every other byte as it is. A table: cheaper than a comparison per byte.
 constexpr std::array<unsigned char, 256> kFolded = [] {
@@ -42,9 +43,9 @@ std::vector<std::uint32_t> window_hashes(std::string_view needle) {
 
 ContentDigest ContentDigest::of(std::string_view content) {
     ContentDigest digest;
-    if (!is_ascii(content)) return digest;
+    if (content.size() > kMaxBytes || !is_ascii(content)) return digest;
     // Two bits a byte, in whole 64-bit words.
-    const std::size_t bits = std::clamp((2 * content.size() + 63) / 64 * 64, kMinBits, kMaxBits);
+    const std::size_t bits = std::max((2 * content.size() + 63) / 64 * 64, kMinBits);
     digest.bits_ = std::make_unique<unsigned char[]>(bits / 8);  // zeroed
     digest.bit_count_ = static_cast<std::uint32_t>(bits);
     if (content.size() < 3) return digest;

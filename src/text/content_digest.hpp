@@ -14,12 +14,13 @@ namespace revuradova::text {
 std::vector<std::uint32_t> window_hashes(std::string_view needle);
 
 /// A Bloom filter over the three-byte windows of a pure-ASCII content with A-Z folded to
-/// a-z: one bit per window hash, in an array of two bits per content byte (512 at least, 64
-/// Ki at most), so that about a third of the bits are set whatever the length. A needle one
-/// of whose windows has its bit clear occurs neither in the content nor in its lower-case
-/// form, which a search may then skip; a needle whose bits are all set may or may not occur.
-/// An empty digest (a default one, or that of a content holding a non-ASCII byte, whose
-/// lower-case form is not its ASCII fold) rules nothing out.
+/// a-z: one bit per window hash, in an array of two bits per content byte (512 at least),
+/// so that about a third of the bits are set whatever the length. A needle one of whose
+/// windows has its bit clear occurs neither in the content nor in its lower-case form,
+/// which a search may then skip; a needle whose bits are all set may or may not occur.
+/// An empty digest rules nothing out: a default one, or that of a content holding a
+/// non-ASCII byte (its lower-case form is not its ASCII fold) or longer than 64 KiB (it
+/// would set most bits).
 class ContentDigest {
 public:
     ContentDigest() = default;

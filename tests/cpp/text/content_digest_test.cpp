@@ -74,6 +74,9 @@ TEST(ContentDigest, ShortNeedlesShortContentsAndOtherBytes) {
     EXPECT_TRUE(ContentDigest::of("\u212Aelvin").empty());
     EXPECT_TRUE(ContentDigest::of("caf\u00e9").empty());
     EXPECT_TRUE(ContentDigest().may_hold(window_hashes("anything")));
+    // Nor for a content so long that it would set most bits.
+    EXPECT_FALSE(ContentDigest::of(std::string(65536, 'a')).empty());
+    EXPECT_TRUE(ContentDigest::of(std::string(65537, 'a')).empty());
 
     // A needle with bytes no ASCII content holds is ruled out.
     EXPECT_FALSE(ContentDigest::of("cafe au lait").may_hold(window_hashes("caf\u00e9")));
