@@ -87,10 +87,10 @@ InvertedIndex::Prepared InvertedIndex::prepare(const KnowledgeObject& object) {
     return {slot, is_new, id_hash, length, std::move(record)};
 }
 
-// Room for one more posting and block in each known term's lists, unless the document is
-// there already. The lists live in their own allocations, mostly out of the cache: their
-// headers are requested a few terms ahead, and the tails the commit appends to as soon as
-// the header is read.
+// Room for one more posting in each known term's list (and one more block when it opens
+// one), unless the document is there already. The lists live in their own allocations, mostly out
+// of the cache: their headers are requested a few terms ahead, and the tails the commit appends to
+// as soon as the header is read.
 void InvertedIndex::reserve_known_lists(DocSlot slot, bool is_new) {
     const std::vector<TermId>& known = scratch_.known;
     visit_looking_ahead(
@@ -104,7 +104,9 @@ void InvertedIndex::reserve_known_lists(DocSlot slot, bool is_new) {
             BlockList& blocks = blocks_[known[i]];
             if (is_new || !holds_slot(postings, slot)) {
                 reserve_more(postings, 1);
-                reserve_more(blocks, 1);
+                // One more posting opens a block only when the last block is full (so most
+                // terms keep their one block inside the list).
+                if (postings.size() % kBlockPostings == 0) reserve_more(blocks, 1);
             }
             if (!postings.empty()) __builtin_prefetch(&postings.back(), 1);
             if (!blocks.empty()) __builtin_prefetch(&blocks.back(), 1);

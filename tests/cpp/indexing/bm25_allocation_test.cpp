@@ -21,6 +21,13 @@ using testing::make_object;
 const std::vector<std::string> kQueries = {"alpha beta", "gamma", "fresh1 fresh7 delta",
                                            "zeta zeta omega", "nothing here"};
 
+// Texts are built with += only: GCC 12 warns falsely (-Wrestrict) on "literal" + string.
+std::string numbered(const char* prefix, int number) {
+    std::string text = prefix;
+    text += std::to_string(number);
+    return text;
+}
+
 // Everything a caller can observe of an index, and the postings behind it.
 void expect_same(const BM25Indexer& got, const BM25Indexer& want) {
     ASSERT_EQ(got.doc_count(), want.doc_count());
@@ -56,14 +63,12 @@ BM25Indexer base_index() {
     index.index_document(make_object("a", KnowledgeType::Reference, "d", "alpha beta beta gamma"));
     index.index_document(make_object("b", KnowledgeType::Reference, "d", "beta delta zeta"));
     index.index_document(make_object("c", KnowledgeType::Reference, "d", "omega zeta zeta"));
+    // "common" fills its first block of postings exactly: one more opens a second.
+    for (int i = 0; i < static_cast<int>(kBlockPostings); ++i) {
+        index.index_document(
+            make_object(numbered("f", i), KnowledgeType::Reference, "d", "common"));
+    }
     return index;
-}
-
-// Texts are built with += only: GCC 12 warns falsely (-Wrestrict) on "literal" + string.
-std::string numbered(const char* prefix, int number) {
-    std::string text = prefix;
-    text += std::to_string(number);
-    return text;
 }
 
 std::string fresh_terms(int count) {
@@ -91,6 +96,10 @@ std::vector<Case> cases() {
         {"re-index, same content",
          make_object("c", KnowledgeType::Reference, "d", "omega zeta zeta")},
         {"many new terms", make_object("m", KnowledgeType::Reference, "d", fresh_terms(3000))},
+        {"new document opening a block",
+         make_object("o", KnowledgeType::Reference, "d", "common alpha")},
+        {"re-index opening a block before the last",
+         make_object("a", KnowledgeType::Reference, "d", "alpha common")},
     };
 }
 
@@ -187,8 +196,9 @@ TEST(AllocationFailure, OrchestratorSearchesAgainAfterAFailure) {
 
 TEST(MovedFrom, AnIndexIsEmptyAndUsableAfterAMove) {
     BM25Indexer index = base_index();
+    const std::size_t documents = index.doc_count();
     BM25Indexer taken = std::move(index);
-    EXPECT_EQ(taken.doc_count(), 3u);
+    EXPECT_EQ(taken.doc_count(), documents);
     // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from state is specified.
     EXPECT_EQ(index.doc_count(), 0u);
     EXPECT_EQ(index.term_count(), 0u);
@@ -196,7 +206,7 @@ TEST(MovedFrom, AnIndexIsEmptyAndUsableAfterAMove) {
     index.index_document(make_object("a", KnowledgeType::Reference, "d", "alpha"));
     EXPECT_EQ(index.search("alpha", 10).size(), 1u);
     index = std::move(taken);
-    EXPECT_EQ(index.doc_count(), 3u);
+    EXPECT_EQ(index.doc_count(), documents);
     EXPECT_EQ(index.search("alpha beta", 10).size(), 2u);
 }
 
