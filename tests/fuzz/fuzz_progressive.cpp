@@ -59,6 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (stage == 4) want = M::stage4(understood, docs, want, limit);
     }
     check(result.final_ids == want);
+    // The same road with the contents' digests (some documents without) finds the same.
+    std::vector<text::ContentDigest> made;
+    for (const KnowledgeObject& object : objects)
+        made.push_back(text::ContentDigest::of(object.content));
+    std::vector<const text::ContentDigest*> digests;
+    for (const text::ContentDigest& digest : made)
+        digests.push_back(input.below(4) ? &digest : nullptr);
+    const SearchOptions with_digests{
+        .record_stage_ids = true, .identifiers_follow_objects = false, .digests = digests};
+    check(orchestrator.search(query, docs, with_digests).final_ids == want);
 
     // The stage operations with criteria.
     QueryContext context = understood;
