@@ -11,7 +11,8 @@
 //           "BM25: true, EntityGraph: false, Topics: false, Vector: false, Progressive: true"
 //
 // search() reads the passed knowledge objects in place: each is held by a strong reference
-// and a shared borrow until the search returns, and nothing is copied.
+// and a shared borrow until the search returns, and nothing is copied. An object passed to
+// a second search gets a digest of its content, kept with it, that stage 4 reads first.
 
 #include <string>
 #include <vector>

@@ -101,9 +101,11 @@ public:
         capacity_ = static_cast<std::uint32_t>(wanted);
     }
 
+    // The value is copied before the list grows: it may be one of the list's own.
     void push_back(const T& value) {
+        const T copy = value;
         grow_for(size_ + std::size_t{1});
-        data()[size_++] = value;
+        data()[size_++] = copy;
     }
     T& emplace_back() {
         grow_for(size_ + std::size_t{1});
@@ -112,11 +114,12 @@ public:
         return added;
     }
     T* insert(const T* at, const T& value) {
+        const T copy = value;
         const auto position = static_cast<std::size_t>(at - data());
         grow_for(size_ + std::size_t{1});
         T* place = data() + position;
         std::memmove(place + 1, place, (size_ - position) * sizeof(T));
-        *place = value;
+        *place = copy;
         ++size_;
         return place;
     }

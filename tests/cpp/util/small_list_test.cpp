@@ -108,6 +108,13 @@ TEST(SmallList, KeepsFewValuesInside) {
     EXPECT_EQ(list.heap_bytes(), list.capacity() * sizeof(std::uint64_t));
     EXPECT_EQ(list[0], 5u);
     EXPECT_EQ(list[1], 6u);
+    // A value of the list itself, added while the list moves to a larger allocation.
+    SmallList<std::uint64_t, 1> own(1, 7);
+    own.push_back(own[0]);
+    own.insert(own.begin(), own[1]);
+    own.push_back(own.back());
+    EXPECT_EQ(std::vector<std::uint64_t>(own.begin(), own.end()),
+              (std::vector<std::uint64_t>{7, 7, 7, 7}));
     const SmallList<std::uint64_t, 1> filled(3, 9);
     EXPECT_EQ(std::vector<std::uint64_t>(filled.begin(), filled.end()),
               (std::vector<std::uint64_t>{9, 9, 9}));
