@@ -88,9 +88,9 @@ InvertedIndex::Prepared InvertedIndex::prepare(const KnowledgeObject& object) {
 }
 
 // Room for one more posting in each known term's list (and one more block when it opens
-// one), unless the document is there already. The lists live in their own allocations, mostly out
-// of the cache: their headers are requested a few terms ahead, and the tails the commit appends to
-// as soon as the header is read.
+// one), unless the document is there already. The lists live in their own allocations,
+// mostly out of the cache: their headers are requested a few terms ahead, and the tails the
+// commit appends to as soon as the header is read.
 void InvertedIndex::reserve_known_lists(DocSlot slot, bool is_new) {
     const std::vector<TermId>& known = scratch_.known;
     visit_looking_ahead(

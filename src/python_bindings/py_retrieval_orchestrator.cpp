@@ -123,8 +123,8 @@ private:
 
     std::vector<KnowledgeObjectRef> refs_;
     std::vector<const KnowledgeObject*> pointers_;
-    // The contents' digests, one per document: knowledge objects never change, so each
-    // keeps the digest its first search made.
+    // The contents' digests, one per document (null before an object's second search):
+    // knowledge objects never change, so each keeps the digest once made.
     std::vector<const text::ContentDigest*> digests_;
 };
 

@@ -25,19 +25,25 @@ constexpr std::array<unsigned char, 256> kFolded = [] {
 // (bit_of multiplies by the bit count).
 std::uint32_t window_hash(std::uint32_t window) { return window * 0x9E3779B1u; }
 
+// Calls `visit(hash)` for each three-byte window of `text`, in order.
+template <class Visit>
+void for_each_window_hash(std::string_view text, Visit&& visit) {
+    if (text.size() < 3) return;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::uint32_t window = kFolded[bytes[0]] | std::uint32_t{kFolded[bytes[1]]} << 8;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        window |= std::uint32_t{kFolded[bytes[i]]} << 16;
+        visit(window_hash(window));
+        window >>= 8;
+    }
+}
+
 }  // namespace
 
 std::vector<std::uint32_t> window_hashes(std::string_view needle) {
     std::vector<std::uint32_t> hashes;
-    if (needle.size() < 3) return hashes;
-    hashes.reserve(needle.size() - 2);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(needle.data());
-    std::uint32_t window = kFolded[bytes[0]] | std::uint32_t{kFolded[bytes[1]]} << 8;
-    for (std::size_t i = 2; i < needle.size(); ++i) {
-        window |= std::uint32_t{kFolded[bytes[i]]} << 16;
-        hashes.push_back(window_hash(window));
-        window >>= 8;
-    }
+    if (needle.size() >= 3) hashes.reserve(needle.size() - 2);
+    for_each_window_hash(needle, [&](std::uint32_t hash) { hashes.push_back(hash); });
     return hashes;
 }
 
@@ -48,16 +54,11 @@ ContentDigest ContentDigest::of(std::string_view content) {
     const std::size_t bits = std::max((2 * content.size() + 63) / 64 * 64, kMinBits);
     digest.bits_ = std::make_unique<unsigned char[]>(bits / 8);  // zeroed
     digest.bit_count_ = static_cast<std::uint32_t>(bits);
-    if (content.size() < 3) return digest;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
     unsigned char* out = digest.bits_.get();
-    std::uint32_t window = kFolded[bytes[0]] | std::uint32_t{kFolded[bytes[1]]} << 8;
-    for (std::size_t i = 2; i < content.size(); ++i) {
-        window |= std::uint32_t{kFolded[bytes[i]]} << 16;
-        const std::uint32_t bit = digest.bit_of(window_hash(window));
+    for_each_window_hash(content, [&](std::uint32_t hash) {
+        const std::uint32_t bit = digest.bit_of(hash);
         out[bit >> 3] |= static_cast<unsigned char>(1u << (bit & 7));
-        window >>= 8;
-    }
+    });
     return digest;
 }
 

@@ -29,8 +29,6 @@ public:
     static ContentDigest of(std::string_view content);
 
     bool empty() const noexcept { return bits_ == nullptr; }
-    /// Bytes held by the bit array.
-    std::size_t size_bytes() const noexcept { return bit_count_ / 8; }
 
     /// False only when a text with these window hashes (window_hashes of a needle) cannot
     /// occur in the content, even with A-Z folded to a-z on both sides.

@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "util/reserve.hpp"
+
 namespace revuradova {
 
 /// A vector of trivially copyable values that keeps up to `Inline` of them in itself, with a
@@ -104,11 +106,11 @@ public:
     // The value is copied before the list grows: it may be one of the list's own.
     void push_back(const T& value) {
         const T copy = value;
-        grow_for(size_ + std::size_t{1});
+        reserve_more(*this, 1);
         data()[size_++] = copy;
     }
     T& emplace_back() {
-        grow_for(size_ + std::size_t{1});
+        reserve_more(*this, 1);
         T& added = data()[size_++];
         added = T{};
         return added;
@@ -116,7 +118,7 @@ public:
     T* insert(const T* at, const T& value) {
         const T copy = value;
         const auto position = static_cast<std::size_t>(at - data());
-        grow_for(size_ + std::size_t{1});
+        reserve_more(*this, 1);
         T* place = data() + position;
         std::memmove(place + 1, place, (size_ - position) * sizeof(T));
         *place = copy;
@@ -132,8 +134,10 @@ public:
     }
     /// Keeps the first `count` values, or adds value-initialised ones up to it.
     void resize(std::size_t count) {
-        grow_for(count);
-        if (count > size_) std::fill(data() + size_, data() + count, T{});
+        if (count > size_) {
+            reserve_more(*this, count - size_);
+            std::fill(data() + size_, data() + count, T{});
+        }
         size_ = static_cast<std::uint32_t>(count);
     }
 
@@ -154,11 +158,6 @@ private:
     const T* items() const noexcept { return reinterpret_cast<const T*>(storage_.bytes); }
 
     bool on_heap() const noexcept { return capacity_ > Inline; }
-    // Growth by doubling keeps appending amortised O(1).
-    void grow_for(std::size_t wanted) {
-        if (wanted <= capacity_) return;
-        reserve(std::max(wanted, std::min(std::size_t{capacity_} * 2, max_size())));
-    }
     void release() noexcept {
         if (on_heap()) ::operator delete(heap());
     }
