@@ -94,9 +94,13 @@ class Limits:
 
     max_bytes: bytes read from a file (also the bound on a .gz's decompressed size and on
     the uncompressed size of a docx/xlsx archive); max_chars: characters extracted;
-    max_depth: nesting of JSON/YAML; max_nodes: values visited in a JSON/YAML tree (YAML
-    aliases count every time they are reached); seconds: time for one file when read by
-    worker processes (a file over it is skipped and its worker replaced).
+    max_depth: nesting of JSON/YAML; max_nodes: values in a JSON/YAML tree (counted before
+    it is built; YAML aliases count every time they are reached); max_cells: the cells of a
+    worksheet's used rectangle (its first to last row, times first to last column);
+    seconds: wall-clock time for one file, and max_memory: address space in bytes of the
+    worker process that reads it (read_files and folder walks read in such workers and
+    replace one that dies or overruns; read_bytes and read_file, in the caller's process,
+    apply every other limit).
     """
 
     max_bytes: int = 64 * 1024 * 1024
@@ -104,6 +108,8 @@ class Limits:
     max_depth: int = 200
     max_nodes: int = 2_000_000
     seconds: float = 60.0
+    max_cells: int = 8 * 1024 * 1024
+    max_memory: int = 2 * 1024 * 1024 * 1024
 
 
 class ReadError(Exception):

@@ -5,6 +5,7 @@ from __future__ import annotations
 import csv
 import io
 import json
+import re
 from collections.abc import Iterable
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
@@ -71,6 +72,7 @@ def read_csv(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Sect
 
 
 def read_json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+    _count_json_values(text, limits)
     try:
         value = json.loads(text)
     except RecursionError:
@@ -82,6 +84,22 @@ def read_json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Sec
     return out.done()
 
 
+_JSON_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
+
+
+def _count_json_values(text: str, limits: Limits) -> None:
+    """Refuses a JSON text holding more than limits.max_nodes values before the parser
+    builds them (two bytes make an empty list: 64 MiB of them would take gigabytes)."""
+    # Every value but the first follows a comma or an opening bracket: an upper bound,
+    # exact once the strings (which may hold those characters) are set aside.
+    bound = text.count(",") + text.count("[") + text.count("{") + 1
+    if bound <= limits.max_nodes:
+        return
+    bare = _JSON_STRING.sub("", text)
+    if bare.count(",") + bare.count("[") + bare.count("{") + 1 > limits.max_nodes:
+        raise ReadError(f"too many values: over the node limit of {limits.max_nodes}")
+
+
 def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
     """Safe loading only: tags that construct objects are errors, never run."""
     try:
@@ -91,6 +109,18 @@ def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Sec
     loader = getattr(yaml, "CSafeLoader", yaml.SafeLoader)
     out = Sections(limits)
     try:
+        if len(text) > _YAML_COUNTED_FROM:
+            # A line can hold a value: count the parser's events before building the tree.
+            events = 0
+            values = (yaml.ScalarEvent, yaml.SequenceStartEvent, yaml.MappingStartEvent,
+                      yaml.AliasEvent)  # fmt: skip
+            for event in yaml.parse(text, Loader=loader):
+                if isinstance(event, values):
+                    events += 1
+                    if events > limits.max_nodes:
+                        raise ReadError(
+                            f"too many values: over the node limit of {limits.max_nodes}"
+                        )
         documents = list(yaml.load_all(text, Loader=loader))
     except RecursionError:
         raise ReadError("YAML nested too deeply") from None
@@ -101,6 +131,9 @@ def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Sec
         root = f"/{index}" if len(documents) > 1 else ""
         tree_to_sections(out, document, headings, limits, root, budget)
     return out.done()
+
+
+_YAML_COUNTED_FROM = 64 * 1024
 
 
 class _Budget:
@@ -137,11 +170,21 @@ def tree_to_sections(
     budget: _Budget | None = None,
 ) -> None:
     """One section per object or array that holds scalars: its "key: value" lines, the keys
-    that lead to it as heading path, and its JSON pointer. Iterative, bounded in depth."""
+    that lead to it as heading path, and its JSON pointer. Iterative, bounded in depth; a
+    child's label and pointer are made only when it is reached, and every string is counted
+    before it is built (a key repeated over many elements, or a YAML alias, makes a small
+    file a large text)."""
     budget = budget or _Budget(limits)
-    stack = [(value, headings, pointer, 0)]
+    # (node, parent's heading path, parent's pointer, key in the parent or None, depth,
+    #  whether the parent is a list)
+    stack: list[tuple] = [(value, headings, pointer, None, 0, False)]
     while stack:
-        node, path, where, depth = stack.pop()
+        node, path, where, key, depth, in_list = stack.pop()
+        if key is not None:
+            out.charge(len(where) + len(key) + (len(path[-1]) if in_list and path else 0) + 3)
+            label = f"{path[-1] if path else ''}[{key}]" if in_list else key
+            path = (*path, label)
+            where = f"{where}/{_escape(key)}"
         if depth > limits.max_depth:
             raise ReadError(f"nested deeper than the limit of {limits.max_depth}")
         if isinstance(node, dict):
@@ -153,15 +196,17 @@ def tree_to_sections(
             out.add(path, _scalar(node), "record", pointer=where or "")
             continue
         budget.spend(len(items) + 1)
-        lines = []
-        children = []
-        for key, child in items:
-            if isinstance(child, (dict, list)):
-                label = key if isinstance(node, dict) else f"{path[-1] if path else ''}[{key}]"
-                children.append((child, (*path, label), f"{where}/{_escape(key)}", depth + 1))
-            elif isinstance(node, dict):
-                lines.append(f"{key}: {_scalar(child)}")
-            else:
-                lines.append(_scalar(child))
+        is_dict = isinstance(node, dict)
+        scalars = [(k, _scalar(v)) for k, v in items if not isinstance(v, (dict, list))]
+        out.charge(sum([len(k) + len(v) + 3 for k, v in scalars]))
+        if is_dict:
+            lines = [f"{k}: {v}" for k, v in scalars]
+        else:
+            lines = [v for _, v in scalars]
+        children = [
+            (child, path, where, k, depth + 1, not is_dict)
+            for k, child in items
+            if isinstance(child, (dict, list))
+        ]
         out.add(path, "\n".join(lines), "record", pointer=where or "")
         stack.extend(reversed(children))

@@ -3,11 +3,13 @@
 from __future__ import annotations
 
 import io
+import re
+from collections import Counter
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_data import rows_to_sections
 from revuradova.ingest.read_text import Headings, Outline, Sections
-from revuradova.ingest.source import check_archive
+from revuradova.ingest.source import inflate_archive, stored_archive
 
 
 def read_pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
@@ -87,9 +89,9 @@ def read_docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | N
         from docx.table import Table
     except ImportError:
         raise MissingExtra("docx", "python-docx", "office") from None
-    check_archive(data, limits, "word/document.xml")
+    members = inflate_archive(data, limits, "word/document.xml")
     try:
-        document = docx.Document(io.BytesIO(data))
+        document = docx.Document(io.BytesIO(stored_archive(members)))
     except MemoryError:
         raise
     except Exception as error:  # noqa: BLE001 - python-docx raises many kinds on bad input
@@ -129,9 +131,10 @@ def read_xlsx(data: bytes, limits: Limits) -> tuple[Section, ...]:
         from python_calamine import CalamineWorkbook
     except ImportError:
         raise MissingExtra("xlsx", "python-calamine", "office") from None
-    check_archive(data, limits, "xl/workbook.xml")
+    members = inflate_archive(data, limits, "xl/workbook.xml")
+    check_worksheets(members, limits)
     try:
-        workbook = CalamineWorkbook.from_filelike(io.BytesIO(data))
+        workbook = CalamineWorkbook.from_filelike(io.BytesIO(stored_archive(members)))
         out = Sections(limits)
         for name in workbook.sheet_names:
             sheet = workbook.get_sheet_by_name(name)
@@ -141,3 +144,57 @@ def read_xlsx(data: bytes, limits: Limits) -> tuple[Section, ...]:
         raise
     except Exception as error:  # noqa: BLE001 - calamine raises its own kinds on bad input
         raise ReadError(f"corrupt workbook: {type(error).__name__}: {error}") from None
+
+
+# Worksheet XML scanned before calamine builds anything: calamine allocates every cell of a
+# sheet's used rectangle, and copies a shared string into each cell that refers to it.
+_NS = rb"(?:[A-Za-z_][\w.-]*:)?"
+_CELL_REF = re.compile(rb"<" + _NS + rb"c\s[^>]*?\br=\"([A-Z]{1,3})([0-9]{1,7})\"")
+_SHARED_CELL = re.compile(
+    rb"<" + _NS + rb"c\s[^>]*?\bt=\"s\"[^>]*>\s*<" + _NS + rb"v>\s*([0-9]{1,10})\s*<"
+)
+_STRING_ITEM = re.compile(rb"<" + _NS + rb"si[\s>/]")
+_SHEET = re.compile(r"xl/worksheets/[^/]+\.xml")
+
+
+def _column(letters: bytes) -> int:
+    number = 0
+    for letter in letters:
+        number = number * 26 + letter - 64
+    return number
+
+
+def check_worksheets(members: dict[str, bytes], limits: Limits) -> None:
+    """Refuses a workbook whose sheets would make calamine allocate past the limits: a used
+    rectangle over limits.max_cells cells, or shared strings that, copied into every cell
+    that refers to them, exceed limits.max_chars characters."""
+    # A shared string's length in characters is at most its item's length in bytes.
+    lengths: list[int] = []
+    for name, body in members.items():
+        if name.lower().endswith("sharedstrings.xml"):
+            starts = [m.start() for m in _STRING_ITEM.finditer(body)]
+            lengths += [b - a for a, b in zip(starts, [*starts[1:], len(body)], strict=True)]
+    for name, body in members.items():
+        if not _SHEET.fullmatch(name):
+            continue
+        sheet = name.rsplit("/", 1)[1]
+        refs = _CELL_REF.findall(body)
+        if refs:
+            columns = [_column(c) for c in set([c for c, _ in refs])]
+            rows = [int(r) for r in set([r for _, r in refs])]
+            cells = (max(rows) - min(rows) + 1) * (max(columns) - min(columns) + 1)
+            if cells > limits.max_cells:
+                raise ReadError(
+                    f"worksheet {sheet} spans {cells:,} cells, over the limit of"
+                    f" {limits.max_cells:,}"
+                )
+        if lengths:
+            uses = Counter(_SHARED_CELL.findall(body))
+            chars = sum(
+                [count * lengths[int(i)] for i, count in uses.items() if int(i) < len(lengths)]
+            )
+            if chars > limits.max_chars:
+                raise ReadError(
+                    f"worksheet {sheet}'s shared strings expand to {chars:,} characters, over"
+                    f" the limit of {limits.max_chars:,}"
+                )

@@ -7,6 +7,16 @@ from dataclasses import replace
 
 from revuradova.ingest.model import Limits, MissingExtra, Position, ReadError, Section, SectionKind
 
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def valid_text(text: str) -> str:
+    """The text with lone surrogates (JSON's "\\ud800", a PDF's broken UTF-16) as U+FFFD:
+    what is stored and indexed must encode as UTF-8."""
+    if text.isascii():
+        return text
+    return _SURROGATE.sub("\ufffd", text)
+
 
 class Sections:
     """Collects a file's sections in order and gives each its character offsets into the
@@ -16,6 +26,14 @@ class Sections:
         self._limits = limits
         self._items: list[Section] = []
         self._offset = 0
+        self._produced = 0
+
+    def charge(self, characters: int) -> None:
+        """Counts characters about to be produced; fails before they are made when the
+        file's total (texts, heading paths and pointers) would pass limits.max_chars."""
+        self._produced += characters
+        if self._produced > self._limits.max_chars:
+            raise ReadError(f"extracts more than the limit of {self._limits.max_chars} characters")
 
     def add(
         self, headings: tuple[str, ...], text: str, kind: SectionKind = "text", **where
@@ -23,11 +41,14 @@ class Sections:
         text = text.strip("\n")
         if not text.strip():
             return
+        # Heading paths are repeated in every passage's indexed text, so they count too.
+        self.charge(len(text) + sum([len(h) for h in headings]) + len(where.get("pointer") or ""))
         end = self._offset + len(text)
-        if end > self._limits.max_chars:
-            raise ReadError(f"extracts more than the limit of {self._limits.max_chars} characters")
+        if "pointer" in where:
+            where["pointer"] = valid_text(where["pointer"])
+        headings = tuple([valid_text(h) for h in headings])
         position = Position(start=self._offset, end=end, **where)
-        self._items.append(Section(headings, text, position, kind))
+        self._items.append(Section(headings, valid_text(text), position, kind))
         self._offset = end + 2
 
     def done(self) -> tuple[Section, ...]:

@@ -3,12 +3,16 @@
 from __future__ import annotations
 
 import codecs
+import errno
 import gzip
+import hashlib
 import io
 import os
+import stat
 import zipfile
 import zlib
 
+from revuradova.ingest.listing import special_kind
 from revuradova.ingest.model import Limits, MissingExtra, ReadError
 
 # Extensions by source type; a name ending in .gz is judged by what precedes it.
@@ -34,8 +38,10 @@ CODE_EXTENSIONS = frozenset(
     " .sql .swift .kt .scala .cs .pl .lua .r .m .toml .ini .cfg .cmake .mk".split()
 )
 # An office archive's members' total uncompressed size is bounded by Limits.max_bytes, their
-# number by this.
+# number by this, and a member inflating past 1 MiB may not grow more than MAX_RATIO times.
 MAX_ARCHIVE_MEMBERS = 10_000
+MAX_RATIO = 1000
+_CHUNK = 1 << 16
 
 
 def split_gz(name: str) -> tuple[str, bool]:
@@ -67,6 +73,52 @@ def read_bytes_limited(path: str | bytes, limits: Limits) -> bytes:
     if len(data) > limits.max_bytes:
         raise ReadError(f"file grew past the limit of {limits.max_bytes} bytes while read")
     return data
+
+
+# The file named by the listing, never a link put in its place, never a FIFO or device
+# (O_NONBLOCK: opening a FIFO must not wait for a writer).
+_OPEN_FLAGS = (
+    os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC | getattr(os, "O_NOCTTY", 0)
+)
+
+
+def read_listed(path: bytes, device: int, inode: int, limits: Limits) -> tuple[bytes, str]:
+    """The bytes (at most limits.max_bytes) of the regular file the listing saw at `path`,
+    and their SHA-256. Refused when the name is now a link or another file (device and inode
+    differ), or when the file changes while read."""
+    try:
+        fd = os.open(path, _OPEN_FLAGS)
+    except OSError as error:
+        if error.errno == errno.ELOOP:
+            raise ReadError("became a symbolic link after the listing") from None
+        raise
+    try:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise ReadError(f"not a regular file ({special_kind(info.st_mode)})")
+        if (info.st_dev, info.st_ino) != (device, inode):
+            raise ReadError("replaced by another file after the listing")
+        if info.st_size > limits.max_bytes:
+            raise ReadError(f"file is {info.st_size} bytes, over the limit of {limits.max_bytes}")
+        parts = []
+        left = limits.max_bytes + 1
+        while left > 0:
+            chunk = os.read(fd, min(left, 1 << 20))
+            if not chunk:
+                break
+            parts.append(chunk)
+            left -= len(chunk)
+        after = os.fstat(fd)
+    finally:
+        os.close(fd)
+    data = b"".join(parts)
+    if len(data) > limits.max_bytes:
+        raise ReadError(f"file grew past the limit of {limits.max_bytes} bytes while read")
+    if (info.st_size, info.st_mtime_ns) != (after.st_size, after.st_mtime_ns) or len(
+        data
+    ) != info.st_size:
+        raise ReadError("changed while being read")
+    return data, hashlib.sha256(data).hexdigest()
 
 
 def gunzip_limited(data: bytes, limits: Limits) -> bytes:
@@ -110,23 +162,64 @@ def looks_binary(data: bytes) -> bool:
     return b"\x00" in head
 
 
-def check_archive(data: bytes, limits: Limits, required: str) -> None:
-    """Bounds an office file's zip before any parser inflates it (zip bombs)."""
+def inflate_archive(data: bytes, limits: Limits, required: str) -> dict[str, bytes]:
+    """An office file's zip members, inflated here in bounded steps before any parser sees
+    them (zip bombs). The directory's sizes are not trusted: the running total of bytes
+    really inflated is held to limits.max_bytes, and each member to MAX_RATIO times its
+    compressed size."""
     try:
         with zipfile.ZipFile(io.BytesIO(data)) as archive:
             members = archive.infolist()
             names = {m.filename for m in members}
-    except (zipfile.BadZipFile, OSError, ValueError) as error:
+            if "EncryptedPackage" in names or any(m.flag_bits & 0x1 for m in members):
+                raise ReadError("encrypted archive")
+            if len(members) > MAX_ARCHIVE_MEMBERS:
+                raise ReadError(f"archive has {len(members)} members, over {MAX_ARCHIVE_MEMBERS}")
+            if required not in names:
+                raise ReadError(f"archive has no {required}: not this kind of office file")
+            declared = sum(m.file_size for m in members)
+            if declared > limits.max_bytes:
+                raise ReadError(
+                    f"archive inflates to {declared} bytes, over the limit of {limits.max_bytes}"
+                )
+            out: dict[str, bytes] = {}
+            total = 0
+            for member in members:
+                if member.is_dir():
+                    continue
+                parts = []
+                size = 0
+                # Bounded reads: ZipExtFile.read() without a size inflates a whole member
+                # at once, whatever the directory declared.
+                with archive.open(member) as stream:
+                    while chunk := stream.read(_CHUNK):
+                        size += len(chunk)
+                        total += len(chunk)
+                        if total > limits.max_bytes:
+                            raise ReadError(
+                                f"archive inflates to more than the limit of {limits.max_bytes}"
+                                " bytes"
+                            )
+                        if size > 1 << 20 and size > MAX_RATIO * max(member.compress_size, 1):
+                            raise ReadError(
+                                f"archive member {member.filename!r} inflates more than"
+                                f" {MAX_RATIO} times its size"
+                            )
+                        parts.append(chunk)
+                out[member.filename] = b"".join(parts)
+            return out
+    except (zipfile.BadZipFile, OSError, ValueError, EOFError, zlib.error) as error:
         raise ReadError(f"corrupt or truncated archive: {error}") from None
-    if "EncryptedPackage" in names or any(m.flag_bits & 0x1 for m in members):
-        raise ReadError("encrypted archive")
-    if len(members) > MAX_ARCHIVE_MEMBERS:
-        raise ReadError(f"archive has {len(members)} members, over {MAX_ARCHIVE_MEMBERS}")
-    total = sum(m.file_size for m in members)
-    if total > limits.max_bytes:
-        raise ReadError(f"archive inflates to {total} bytes, over the limit of {limits.max_bytes}")
-    if required not in names:
-        raise ReadError(f"archive has no {required}: not this kind of office file")
+
+
+def stored_archive(members: dict[str, bytes]) -> bytes:
+    """Members already inflated and checked, as a zip that stores them as they are: a
+    parser reading it inflates nothing, so it cannot meet a bomb."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as archive:
+        for name, body in members.items():
+            archive.writestr(name, body)
+    return out.getvalue()
 
 
 def decode_text(data: bytes) -> str:
