@@ -1,23 +1,26 @@
-"""A folder walked into passages: files found, read in worker processes, reported."""
+"""A folder walked into passages: files listed, read in isolated workers, reported.
+
+find_files and extract are the walk of earlier versions (a file read in the caller's
+process, names shown with U+FFFD), kept for callers not yet on list_files/read_files."""
 
 from __future__ import annotations
 
 import os
 import signal
 import stat
-import sys
 import threading
-from collections import Counter, deque
-from collections.abc import Callable, Iterator, Sequence
-from concurrent.futures import Executor, Future, ProcessPoolExecutor
+from collections import Counter
+from collections.abc import Iterator, Sequence
+from concurrent.futures import Executor
 from dataclasses import dataclass, field
 from fnmatch import fnmatchcase
+from typing import Any
 
-from revuradova.ingest.model import Limits, Passage, Position, ReadError
+from revuradova.ingest.files import Progress, read_files
+from revuradova.ingest.listing import list_files
+from revuradova.ingest.model import Limits, Passage, ReadError
 from revuradova.ingest.passages import DEFAULT_WORDS, Assigner, assign, document_passages
 from revuradova.ingest.reading import DEFAULT_LIMITS, read_file
-
-Progress = Callable[[int, int, str], None]
 
 
 @dataclass
@@ -154,11 +157,14 @@ def extract(
 
 
 class FolderReader:
-    """Iterating gives the folder's passages in path order; `report` is complete at the end."""
+    """Iterating gives the folder's passages in path order; `report` is complete at the end.
+
+    Files are listed by list_files and read by read_files: in isolated worker processes,
+    under `limits`, opened only if still the files listed."""
 
     def __init__(
         self,
-        root: str | os.PathLike,
+        root: str | bytes | os.PathLike[str] | os.PathLike[bytes],
         *,
         include: Sequence[str] = ("*",),
         exclude: Sequence[str] = (),
@@ -182,111 +188,32 @@ class FolderReader:
 
     def __iter__(self) -> Iterator[Passage]:
         include, exclude, follow = self._options
-        files = find_files(self.root, include, exclude, follow, self.report)
-        tick = self._ticker(len(files))
-        for (_, shown), outcome in zip(files, self._extracted(files), strict=True):
-            tick(shown)
+        files, skipped = list_files(
+            self.root, include=include, exclude=exclude, follow_symlinks=follow
+        )
+        self.report.skipped += skipped
+        outcomes = read_files(
+            files,
+            limits=self._limits,
+            max_words=self._max_words,
+            workers=self._workers,
+            executor=self._executor,
+            progress=self._progress,
+        )
+        for found, outcome in outcomes:
             if isinstance(outcome, str):
-                self.report.skipped.append((shown, outcome))
+                self.report.skipped.append((found.relative, outcome))
                 continue
-            source_type, passages = outcome
-            self.report.files[source_type] += 1
-            for passage in passages:
+            self.report.files[outcome.source_type] += 1
+            for passage in outcome.passages:
                 passage = assign(passage, "knowledge_type", self._assigners[0])
                 passage = assign(passage, "domain", self._assigners[1])
                 self.report.passages += 1
                 yield passage
-        tick(None)
-
-    def _extracted(self, files: list[tuple[str, str]]) -> Iterator[tuple[str, list] | str]:
-        """Each file's outcome, in order; with workers, a bounded number in flight."""
-        executor = self._executor
-        own = None
-        if executor is None and (self._workers or 1) > 1:
-            executor = own = ProcessPoolExecutor(max_workers=self._workers)
-        if executor is None:
-            for path, shown in files:
-                yield extract(path, shown, self._limits, self._max_words)
-            return
-        try:
-            # Files go out in batches (one task, one round trip, for several small files) and
-            # passages come back as plain tuples, which unpickle several times faster.
-            batches = [files[i : i + _BATCH] for i in range(0, len(files), _BATCH)]
-            in_flight: deque[tuple[Future, int]] = deque()
-            window = 2 * (self._workers or os.cpu_count() or 2)
-            job = (self._limits, self._max_words)
-            queue = iter(batches)
-            for batch in queue:
-                in_flight.append((executor.submit(_extract_packed, batch, *job), len(batch)))
-                if len(in_flight) >= window:
-                    break
-            while in_flight:
-                future, size = in_flight.popleft()
-                yield from _unpacked(future, size)
-                for batch in queue:
-                    in_flight.append((executor.submit(_extract_packed, batch, *job), len(batch)))
-                    break
-        finally:
-            if own is not None:
-                own.shutdown(cancel_futures=True)
-
-    def _ticker(self, total: int) -> Callable[[str | None], None]:
-        progress = self._progress
-        if callable(progress):
-            done = [0]
-
-            def tick(path: str | None) -> None:
-                if path is not None:
-                    done[0] += 1
-                    progress(done[0], total, path)
-
-            return tick
-        if progress is False or (progress is None and not sys.stderr.isatty()):
-            return lambda path: None
-        try:
-            from tqdm import tqdm
-        except ImportError:
-            return lambda path: None
-        bar = tqdm(total=total, unit="file", desc="reading")
-        return lambda path: bar.update(1) if path is not None else bar.close()
 
 
-_BATCH = 8
-
-
-def _extract_packed(batch: list[tuple[str, str]], limits: Limits, max_words: int) -> list:
-    out = []
-    for path, shown in batch:
-        outcome = extract(path, shown, limits, max_words)
-        if not isinstance(outcome, str):
-            source_type, passages = outcome
-            outcome = (source_type, [_pack(p) for p in passages])
-        out.append(outcome)
-    return out
-
-
-def _pack(p: Passage) -> tuple:
-    q = p.position
-    where = (q.start, q.end, q.page, q.sheet, q.rows, q.pointer)
-    return (p.key, p.path, p.number, p.source_type, p.knowledge_type, p.domain, p.headings,
-            p.body, where, p.kind)  # fmt: skip
-
-
-def _unpacked(future: Future, size: int) -> Iterator[tuple[str, list[Passage]] | str]:
-    try:
-        outcomes = future.result()
-    except Exception as error:  # noqa: BLE001 - a worker that died skips its batch's files
-        yield from [f"worker failed: {type(error).__name__}: {error}"] * size
-        return
-    for outcome in outcomes:
-        if isinstance(outcome, str):
-            yield outcome
-            continue
-        source_type, packed = outcome
-        passages = [Passage(*fields[:8], Position(*fields[8]), fields[9], {}) for fields in packed]
-        yield source_type, passages
-
-
-def read_folder(root: str | os.PathLike, **options) -> FolderReader:
+def read_folder(
+    root: str | bytes | os.PathLike[str] | os.PathLike[bytes], **options: Any
+) -> FolderReader:
     """The passages of every file under `root`; see FolderReader for the options."""
     return FolderReader(root, **options)
