@@ -253,6 +253,9 @@ class Worker:
             return f"the reader was killed by {name}"
         return f"the reader exited with status {status}"
 
+    def alive(self) -> bool:
+        return self._process.poll() is None
+
     def kill(self) -> None:
         if self._process.poll() is None:
             self._process.kill()
@@ -291,7 +294,11 @@ class _Pool:
         with self._lock:
             for i, worker in enumerate(self._idle):
                 if worker.max_memory == max_memory:
-                    return self._idle.pop(i)
+                    del self._idle[i]
+                    if worker.alive():
+                        return worker
+                    worker.kill()  # died while idle: no file of ours is to blame
+                    break
         return Worker(max_memory)
 
     def give(self, worker: Worker) -> None:

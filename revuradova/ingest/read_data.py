@@ -90,14 +90,17 @@ _JSON_STRING = re.compile(r'"(?:[^"\\]|\\.)*"')
 def _count_json_values(text: str, limits: Limits) -> None:
     """Refuses a JSON text holding more than limits.max_nodes values before the parser
     builds them (two bytes make an empty list: 64 MiB of them would take gigabytes)."""
-    # Every value but the first follows a comma or an opening bracket: an upper bound,
-    # exact once the strings (which may hold those characters) are set aside.
-    bound = text.count(",") + text.count("[") + text.count("{") + 1
-    if bound <= limits.max_nodes:
+    # Every value but the first follows a comma or opens a non-empty container: an upper
+    # bound, exact once the strings (which may hold those characters) are set aside.
+    if _values_at_most(text) <= limits.max_nodes:
         return
-    bare = _JSON_STRING.sub("", text)
-    if bare.count(",") + bare.count("[") + bare.count("{") + 1 > limits.max_nodes:
+    if _values_at_most(_JSON_STRING.sub('""', text)) > limits.max_nodes:
         raise ReadError(f"too many values: over the node limit of {limits.max_nodes}")
+
+
+def _values_at_most(text: str) -> int:
+    opened = text.count("[") + text.count("{") - text.count("[]") - text.count("{}")
+    return 1 + text.count(",") + opened
 
 
 def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:

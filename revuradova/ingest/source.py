@@ -9,6 +9,7 @@ import hashlib
 import io
 import os
 import stat
+import struct
 import zipfile
 import zlib
 
@@ -183,33 +184,65 @@ def inflate_archive(data: bytes, limits: Limits, required: str) -> dict[str, byt
                     f"archive inflates to {declared} bytes, over the limit of {limits.max_bytes}"
                 )
             out: dict[str, bytes] = {}
-            total = 0
+            budget = [limits.max_bytes]
             for member in members:
-                if member.is_dir():
-                    continue
-                parts = []
-                size = 0
-                # Bounded reads: ZipExtFile.read() without a size inflates a whole member
-                # at once, whatever the directory declared.
-                with archive.open(member) as stream:
-                    while chunk := stream.read(_CHUNK):
-                        size += len(chunk)
-                        total += len(chunk)
-                        if total > limits.max_bytes:
-                            raise ReadError(
-                                f"archive inflates to more than the limit of {limits.max_bytes}"
-                                " bytes"
-                            )
-                        if size > 1 << 20 and size > MAX_RATIO * max(member.compress_size, 1):
-                            raise ReadError(
-                                f"archive member {member.filename!r} inflates more than"
-                                f" {MAX_RATIO} times its size"
-                            )
-                        parts.append(chunk)
-                out[member.filename] = b"".join(parts)
+                if not member.is_dir():
+                    out[member.filename] = _inflate_member(data, member, budget, limits)
             return out
     except (zipfile.BadZipFile, OSError, ValueError, EOFError, zlib.error) as error:
         raise ReadError(f"corrupt or truncated archive: {error}") from None
+
+
+_LOCAL_HEADER = struct.Struct("<4s22xHH")
+
+
+def _inflate_member(
+    data: bytes, member: zipfile.ZipInfo, budget: list[int], limits: Limits
+) -> bytes:
+    """One member inflated step by step from its local header on, its real size held to
+    what its directory entry declares, to the archive's budget and to MAX_RATIO."""
+    start = member.header_offset
+    signature, name_size, extra_size = _LOCAL_HEADER.unpack_from(data, start)
+    if signature != b"PK\x03\x04":
+        raise ReadError(f"corrupt archive: no local header for {member.filename!r}")
+    start += _LOCAL_HEADER.size + name_size + extra_size
+    raw = memoryview(data)[start : start + member.compress_size]
+    if member.compress_type == zipfile.ZIP_STORED:
+        body = bytes(raw)
+    elif member.compress_type == zipfile.ZIP_DEFLATED:
+        inflater = zlib.decompressobj(-zlib.MAX_WBITS)
+        parts = []
+        size = 0
+        pending: bytes | memoryview = raw
+        while not inflater.eof:
+            chunk = inflater.decompress(pending, _CHUNK)
+            pending = inflater.unconsumed_tail
+            if not chunk and not pending:
+                break
+            size += len(chunk)
+            if size > member.file_size:
+                raise ReadError(
+                    f"archive member {member.filename!r} inflates past the {member.file_size:,}"
+                    " bytes its directory declares"
+                )
+            if size > 1 << 20 and size > MAX_RATIO * max(member.compress_size, 1):
+                raise ReadError(
+                    f"archive member {member.filename!r} inflates more than {MAX_RATIO}"
+                    " times its size"
+                )
+            parts.append(chunk)
+        body = b"".join(parts)
+    else:
+        raise ReadError(
+            f"archive member {member.filename!r} uses compression {member.compress_type},"
+            " not stored or deflate"
+        )
+    if len(body) != member.file_size or zlib.crc32(body) != member.CRC:
+        raise ReadError(f"corrupt archive: member {member.filename!r} fails its size or CRC")
+    budget[0] -= len(body)
+    if budget[0] < 0:
+        raise ReadError(f"archive inflates to more than the limit of {limits.max_bytes} bytes")
+    return body
 
 
 def stored_archive(members: dict[str, bytes]) -> bytes:

@@ -3,6 +3,9 @@
 from __future__ import annotations
 
 import io
+import struct
+import zipfile
+import zlib
 
 
 def docx_bytes() -> bytes:
@@ -54,3 +57,103 @@ def pdf_bytes(pages=("First page about invoices.", "Second page about refunds.")
         pdf.start_section(f"Chapter {number}")
         pdf.multi_cell(0, 10, text)
     return bytes(pdf.output())
+
+
+# Hostile files: each is small on disk and was reported to exhaust or kill a reader.
+
+
+def far_corner_xlsx() -> bytes:
+    """Cells A1 and XFD1048576: a 1.5 kB workbook whose used rectangle is the whole sheet."""
+    import xlsxwriter
+
+    out = io.BytesIO()
+    workbook = xlsxwriter.Workbook(out, {"in_memory": True})
+    sheet = workbook.add_worksheet("Sheet1")
+    sheet.write(0, 0, "corner")
+    sheet.write(1_048_575, 16_383, "far")
+    workbook.close()
+    return out.getvalue()
+
+
+def _rewrite(archive: bytes, changes: dict[str, bytes]) -> bytes:
+    source = zipfile.ZipFile(io.BytesIO(archive))
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as target:
+        for item in source.infolist():
+            target.writestr(item.filename, changes.get(item.filename, source.read(item)))
+    return out.getvalue()
+
+
+def shared_string_xlsx(length: int = 1 << 20, cells: int = 3000) -> bytes:
+    """One shared string of `length` characters referred to by `cells` cells."""
+    import xlsxwriter
+
+    out = io.BytesIO()
+    workbook = xlsxwriter.Workbook(out, {"in_memory": True})
+    sheet = workbook.add_worksheet("Sheet1")
+    for row in range(cells):
+        sheet.write_string(row, 0, "PLACEHOLDER")
+    workbook.close()
+    strings = zipfile.ZipFile(io.BytesIO(out.getvalue())).read("xl/sharedStrings.xml")
+    return _rewrite(
+        out.getvalue(),
+        {"xl/sharedStrings.xml": strings.replace(b"PLACEHOLDER", b"s" * length)},
+    )
+
+
+def lying_docx(real_size: int = 1 << 30, declared: int = 1024) -> bytes:
+    """A Word document whose word/document.xml inflates to `real_size` bytes while its zip
+    directory (and local header) declare `declared`."""
+    body = (
+        b'<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">'
+        b"<w:body><w:p><w:r><w:t>"
+    )
+    tail = b"</w:t></w:r></w:p></w:body></w:document>"
+    inflater = zlib.compressobj(1, zlib.DEFLATED, -zlib.MAX_WBITS)
+    compressed = [inflater.compress(body)]
+    block = b"a" * (1 << 20)
+    for _ in range((real_size - len(body) - len(tail)) // len(block)):
+        compressed.append(inflater.compress(block))
+    compressed.append(inflater.compress(tail) + inflater.flush())
+    member = b"".join(compressed)
+    template = _rewrite(docx_bytes(), {"word/document.xml": b"DOCUMENT"})
+    source = zipfile.ZipFile(io.BytesIO(template))
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as target:
+        for item in source.infolist():
+            if item.filename != "word/document.xml":
+                target.writestr(item.filename, source.read(item))
+    # The lying member, written by hand: local header, data, then a directory naming it.
+    name = b"word/document.xml"
+    crc = zlib.crc32(b"x" * declared)
+    local = struct.pack(
+        "<4sHHHHHIIIHH", b"PK\x03\x04", 20, 0, 8, 0, 0, crc, len(member), declared, len(name), 0
+    )
+    archive = zipfile.ZipFile(io.BytesIO(out.getvalue()))
+    entries = archive.infolist()
+    data = out.getvalue()
+    offset = archive.start_dir
+    head = data[:offset] + local + name + member
+    directory = data[offset : offset + sum(46 + len(e.filename.encode()) + len(e.extra)
+                                           + len(e.comment) for e in entries)]  # fmt: skip
+    directory += struct.pack(
+        "<4sHHHHHHIIIHHHHHII", b"PK\x01\x02", 20, 20, 0, 8, 0, 0, crc, len(member), declared,
+        len(name), 0, 0, 0, 0, 0, offset,
+    ) + name  # fmt: skip
+    end = struct.pack(
+        "<4sHHHHIIH", b"PK\x05\x06", 0, 0, len(entries) + 1, len(entries) + 1, len(directory),
+        len(head), 0,
+    )  # fmt: skip
+    return head + directory + end
+
+
+def long_key_json(key_length: int = 512 * 1024, elements: int = 900) -> bytes:
+    """One long key over a list of small lists: each element's heading path and pointer
+    would repeat the key."""
+    items = ",".join(["[1]"] * elements)
+    return b'{"' + b"k" * key_length + b'": [' + items.encode() + b"]}"
+
+
+def nested_divs(depth: int = 80_000) -> bytes:
+    """A page the HTML parser takes seconds on: its time grows with the square of the depth."""
+    return b"<div>" * depth + b"deep" + b"</div>" * depth
