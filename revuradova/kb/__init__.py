@@ -10,10 +10,32 @@ with KnowledgeBase.open("kb.sqlite") as kb:
     print(answer.how, answer.summary)
 """
 
+from revuradova.errors import (
+    BusyError,
+    ClosedError,
+    NotAddedError,
+    OptionError,
+    PassageNotFound,
+    SchemaError,
+)
 from revuradova.kb.base import KnowledgeBase
-from revuradova.kb.results import Answer, Change, ClosedError, Hit, Where
+from revuradova.kb.index import Analysis
+from revuradova.kb.results import Answer, Change, Hit, Status, Where
 from revuradova.kb.snippets import Snippet
-from revuradova.kb.store import SchemaError
 
-__all__ = ["Answer", "Change", "ClosedError", "Hit", "KnowledgeBase", "SchemaError", "Snippet",
-           "Where"]  # fmt: skip
+__all__ = [
+    "Analysis",
+    "Answer",
+    "BusyError",
+    "Change",
+    "ClosedError",
+    "Hit",
+    "KnowledgeBase",
+    "NotAddedError",
+    "OptionError",
+    "PassageNotFound",
+    "SchemaError",
+    "Snippet",
+    "Status",
+    "Where",
+]

@@ -1,156 +1,198 @@
 """A knowledge base's files: read into the store when new or changed, dropped when gone.
 
-Each function works inside the caller's transaction and records what it did in a Change
-and an Edit (the files whose passages the in-memory contents must drop or replace).
+Everything here runs inside the caller's write transaction (a Transaction) and reads files
+only through revuradova.ingest's public functions.
 """
 
 from __future__ import annotations
 
-import hashlib
-import json
 import os
 import sqlite3
+from collections.abc import Callable, Iterable
+from concurrent.futures import Executor
+from dataclasses import dataclass, field
 
-from revuradova.ingest import DEFAULT_WORDS, Passage
-from revuradova.ingest.passages import assign
-from revuradova.ingest.reading import DEFAULT_LIMITS
-from revuradova.ingest.walk import FolderReport, extract, find_files
-from revuradova.kb import store
+from revuradova.ingest import FoundFile, Passage, list_files, path_text, read_files
+from revuradova.kb import codec
+from revuradova.kb.index import SEGMENT_PASSAGES, Index
+from revuradova.kb.options import Options
 from revuradova.kb.results import Change
-from revuradova.kb.store import Stored
 
 
-class Edit:
-    """The files a change drops, and those it read again (their records and texts)."""
+@dataclass
+class Reading:
+    """How files are read in one change (not stored: a refresh may read differently)."""
 
-    def __init__(self) -> None:
-        self.dropped: set[str] = set()
-        self.read: dict[str, list[tuple[Stored, str]]] = {}
-
-    def __bool__(self) -> bool:
-        return bool(self.dropped or self.read)
+    workers: int | None = None
+    executor: Executor | None = None
+    progress: Callable[[int, int, str], None] | bool | None = None
 
 
-def store_file(
-    db: sqlite3.Connection, file_row: tuple, passages: list, options: dict, change: Change,
-    edit: Edit,
-) -> int:  # fmt: skip
-    """Replaces the stored passages of one file read (its `files` row: path, root, size,
-    modification time, hash) and counts the change; returns the number of passages."""
-    path = file_row[0]
-    rows = [(Stored.of(p, path), p.text) for p in (assigned(p, options) for p in passages)]
-    removed = db.execute("DELETE FROM passages WHERE file = ?", (path,)).rowcount
-    change.passages_removed += max(removed, 0)
-    db.execute("INSERT OR REPLACE INTO files VALUES (?, ?, ?, ?, ?)", file_row)
-    store.insert_passages(db, (record for record, _ in rows))
-    edit.read[path] = rows
-    change.files_read += 1
-    change.passages_added += len(rows)
-    return len(rows)
+@dataclass
+class Transaction:
+    """One change under way: the connection inside its transaction, the index, the new
+    passages waiting to be indexed as one segment, and the account of the change."""
+
+    db: sqlite3.Connection
+    index: Index
+    change: Change = field(default_factory=Change)
+    _next_id: int = 0
+    _pending: list[tuple[int, int, codec.Row, str]] = field(default_factory=list)
+
+    def __post_init__(self) -> None:
+        self._next_id = self.index.next_id()
+
+    def add_passages(self, file_id: int, passages: Iterable[Passage]) -> None:
+        for passage in passages:
+            self._pending.append((self._next_id, file_id, codec.encode(passage), passage.text))
+            self._next_id += 1
+            self.change.passages_added += 1
+        if len(self._pending) >= SEGMENT_PASSAGES:
+            self.flush()
+
+    def flush(self) -> None:
+        """Indexes the pending passages as one segment and stores them."""
+        pending, self._pending = self._pending, []
+        if not pending:
+            return
+        lengths = self.index.add([p[0] for p in pending], [p[3] for p in pending])
+        self.db.executemany(
+            f"INSERT INTO passages (id, file, length, {codec.COLUMNS}) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            [
+                (pid, file_id, length, *row)
+                for (pid, file_id, row, _), length in zip(pending, lengths, strict=True)
+            ],
+        )
+
+    def drop_files(self, file_ids: list[int]) -> None:
+        """Takes every passage of the files out of the index and the store, and the files."""
+        if not file_ids:
+            return
+        self.flush()
+        marks = ",".join("?" * len(file_ids))
+        removed = [
+            (pid, codec.indexed_text(headings, body), length)
+            for pid, headings, body, length in self.db.execute(
+                f"SELECT id, headings, body, length FROM passages WHERE file IN ({marks})",
+                file_ids,
+            )
+        ]
+        self.index.remove(removed)
+        self.db.execute(f"DELETE FROM passages WHERE file IN ({marks})", file_ids)
+        self.change.passages_removed += len(removed)
+
+    def forget_files(self, file_ids: list[int]) -> None:
+        """drop_files, and the files' rows."""
+        self.drop_files(file_ids)
+        marks = ",".join("?" * len(file_ids))
+        self.db.execute(f"DELETE FROM files WHERE id IN ({marks})", file_ids)
+        self.change.files_removed += len(file_ids)
+
+
+def absolute(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> bytes:
+    """A path as the store keeps it: absolute (from the current folder), the name's bytes."""
+    return os.path.abspath(os.fsencode(path))
 
 
 def read_root(
-    db: sqlite3.Connection,
-    root: str,
-    options: dict,
-    change: Change,
-    edit: Edit,
+    tx: Transaction,
+    root_id: int,
+    root: bytes,
+    options: Options,
+    reading: Reading,
     only_changed: bool,
+    parts: list[bytes] | None = None,
 ) -> None:
     """Reads the files under `root` (or the file `root`) into the store. With
-    `only_changed`, a file whose size and modification time are as stored is not
-    opened, and one whose content hash is as stored is not read again."""
+    `only_changed`, a file whose size and modification time are as stored is not read, and
+    one whose content is as stored keeps its passages; files of this root that are gone
+    lose theirs. A file another root read last belongs to that root and is left to it by a
+    refresh. `parts` (paths under the root) limits all of this to the files under them."""
+    db, change = tx.db, tx.change
+    found, skipped = list_files(
+        root, include=options.include, exclude=options.exclude,
+        follow_symlinks=options.follow_symlinks,
+    )  # fmt: skip
+    change.skipped.extend((_shown(root, relative), why) for relative, why in skipped)
+    is_folder = os.path.isdir(root)
+    found = [f for f in found if not options.is_excluded(f.relative)]
     known = {
-        path: (size, mtime, digest)
-        for path, size, mtime, digest in db.execute(
-            "SELECT path, size, mtime_ns, sha256 FROM files WHERE root = ?", (root,)
+        path: (fid, size, mtime, digest)
+        for fid, path, size, mtime, digest in db.execute(
+            "SELECT id, path, size, mtime_ns, sha256 FROM files WHERE root = ?", (root_id,)
         )
     }
-    report = FolderReport()
-    folder = os.path.isdir(root)
-    base = root if folder else os.path.dirname(root) or "."
-    include = options.get("include", ("*",)) if folder else (os.path.basename(root),)
-    files = find_files(
-        base, include, options.get("exclude", ()), options.get("follow_symlinks", False),
-        report,
-    )  # fmt: skip
-    limits = options.get("limits", DEFAULT_LIMITS)
-    words = options.get("max_words", DEFAULT_WORDS)
-    seen: set[str] = set()
-    for real, shown in files:
-        path = os.path.abspath(real)
-        seen.add(path)
-        try:
-            info = os.stat(path)
-            old = known.get(path)
-            if only_changed and old and (info.st_size, info.st_mtime_ns) == old[:2]:
-                change.files_unchanged += 1
-                continue
-            digest = sha256(path)
-        except OSError as error:
-            report.skipped.append((shown, f"{type(error).__name__}: {error.strerror}"))
-            continue
-        if only_changed and old and old[2] == digest:
+    if parts is not None:
+        found = [f for f in found if any(under(f.path, part) for part in parts)]
+        known = {p: v for p, v in known.items() if any(under(p, part) for part in parts)}
+    to_read: list[FoundFile] = []
+    for file in found:
+        old = known.get(file.path)
+        if old is None:
+            owner = db.execute("SELECT root FROM files WHERE path = ?", (file.path,)).fetchone()
+            if owner is not None and only_changed:
+                continue  # read last through another root
+        elif only_changed and (file.size, file.mtime_ns) == old[1:3]:
             change.files_unchanged += 1
-            db.execute(
-                "UPDATE files SET size = ?, mtime_ns = ? WHERE path = ?",
-                (info.st_size, info.st_mtime_ns, path),
-            )
             continue
-        key_path = os.path.join(root, shown) if folder else root
-        outcome = extract(real, shown, limits, words, key_path)
+        to_read.append(file)
+    listed = {f.path for f in found}
+    gone = [old[0] for path, old in known.items() if path not in listed]
+    tx.forget_files(gone)
+
+    def domain(file: FoundFile) -> str:
+        return file.relative.split("/", 1)[0] if is_folder and "/" in file.relative else "general"
+
+    outcomes = read_files(
+        to_read, key_paths=[path_text(f.path) for f in to_read],
+        domains=[domain(f) for f in to_read], limits=options.limits,
+        max_words=options.max_words, workers=reading.workers, executor=reading.executor,
+        progress=reading.progress,
+    )  # fmt: skip
+    for file, outcome in outcomes:
+        shown = path_text(file.path)
         if isinstance(outcome, str):
-            report.skipped.append((shown, outcome))
+            change.skipped.append((shown, outcome))
             continue
-        source_type, passages = outcome
-        report.files[source_type] += 1
-        file_row = (path, root, info.st_size, info.st_mtime_ns, digest)
-        stored = store_file(db, file_row, passages, options, change, edit)
-        report.passages += stored
-    change.reports.append(report)
-    for path in set(known) - seen:
-        change.files_removed += drop_files(db, path, change, edit, exact=True)
-
-
-def drop_files(
-    db: sqlite3.Connection, path: str, change: Change, edit: Edit, exact: bool = False
-) -> int:
-    if exact:
-        files = [path]
-    else:
-        prefix = path.rstrip(os.sep) + os.sep
-        files = [
-            f for (f,) in db.execute("SELECT path FROM files") if f == path or f.startswith(prefix)
-        ]
-    for file in files:
-        removed = db.execute("DELETE FROM passages WHERE file = ?", (file,)).rowcount
-        change.passages_removed += max(removed, 0)
-        db.execute("DELETE FROM files WHERE path = ?", (file,))
-        edit.dropped.add(file)
-        edit.read.pop(file, None)
-    return len(files)
-
-
-def assigned(passage: Passage, options: dict) -> Passage:
-    passage = assign(passage, "knowledge_type", options.get("knowledge_type"))
-    return assign(passage, "domain", options.get("domain"))
-
-
-def sha256(path: str) -> str:
-    digest = hashlib.sha256()
-    with open(path, "rb") as stream:
-        for block in iter(lambda: stream.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
-def storable(options: dict) -> dict:
-    """The options a later refresh reads the same root with (those JSON can hold)."""
-    out = {}
-    for name, value in options.items():
-        try:
-            json.dumps(value)
-        except TypeError:
+        old = known.get(file.path)
+        if old is None:
+            row = db.execute("SELECT id, sha256 FROM files WHERE path = ?", (file.path,)).fetchone()
+            old = (row[0], -1, -1, row[1]) if row else None
+        if old is not None and only_changed and old[3] == outcome.sha256:
+            db.execute(
+                "UPDATE files SET size = ?, mtime_ns = ? WHERE id = ?",
+                (file.size, file.mtime_ns, old[0]),
+            )
+            change.files_unchanged += 1
             continue
-        out[name] = value
-    return out
+        values = (root_id, shown, outcome.source_type, file.size, file.mtime_ns, outcome.sha256)
+        if old is not None:
+            tx.drop_files([old[0]])
+            db.execute(
+                "UPDATE files SET root = ?, shown = ?, source_type = ?, size = ?, mtime_ns = ?, "
+                "sha256 = ? WHERE id = ?",
+                (*values, old[0]),
+            )
+            file_id = old[0]
+        else:
+            file_id = db.execute(
+                "INSERT INTO files (root, shown, source_type, size, mtime_ns, sha256, path) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?)",
+                (*values, file.path),
+            ).lastrowid
+        change.files_read += 1
+        tx.add_passages(file_id, (options.assigned(p, file.relative) for p in outcome.passages))
+
+
+def under(path: bytes, root: bytes) -> bool:
+    """Whether `path` is `root` or inside it."""
+    root = root.rstrip(b"/")
+    return path == root or path.startswith(root + b"/")
+
+
+def _shown(root: bytes, relative: str) -> str:
+    text = path_text(root)
+    if not os.path.isdir(root) or relative in ("", "."):
+        return text
+    return text.rstrip("/") + "/" + relative

@@ -6,25 +6,58 @@ import fnmatch
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 
+from revuradova.errors import ClosedError
 from revuradova.ingest import Passage, Position
-from revuradova.ingest.walk import FolderReport
 from revuradova.kb.snippets import Snippet
+
+__all__ = ["Answer", "Change", "ClosedError", "Hit", "Status", "Where"]
 
 
 @dataclass(frozen=True, slots=True)
 class Hit:
-    """One passage found: what a user shows, and where it came from."""
+    """One passage found: the passage itself (every field, its whole text), its score and a
+    snippet to show. The passage's fields read through: ``hit.key``, ``hit.headings``..."""
 
-    key: str
-    path: str
-    source_type: str
-    knowledge_type: str
-    domain: str
-    headings: tuple[str, ...]
-    position: Position
+    passage: Passage
     score: float | None
     snippet: Snippet
-    object_id: str
+
+    @property
+    def key(self) -> str:
+        return self.passage.key
+
+    @property
+    def path(self) -> str:
+        return self.passage.path
+
+    @property
+    def source_type(self) -> str:
+        return self.passage.source_type
+
+    @property
+    def knowledge_type(self) -> str:
+        return self.passage.knowledge_type
+
+    @property
+    def domain(self) -> str:
+        return self.passage.domain
+
+    @property
+    def kind(self) -> str:
+        return self.passage.kind
+
+    @property
+    def headings(self) -> tuple[str, ...]:
+        return self.passage.headings
+
+    @property
+    def position(self) -> Position:
+        return self.passage.position
+
+    @property
+    def text(self) -> str:
+        """The passage's whole indexed text: heading path, blank line, body."""
+        return self.passage.text
 
 
 @dataclass(frozen=True, slots=True)
@@ -41,51 +74,56 @@ class Answer:
     summary: str
 
 
-@dataclass
+@dataclass(frozen=True)
 class Where:
-    """Exact filters; every given field must match. Globs match the passage's path; `test`
-    is called with the passage itself."""
+    """Exact filters; every given field must match. ``path`` is a glob over the passage's
+    path; ``kind`` one of "text", "code", "table", "record"; ``test`` is called with the
+    passage itself."""
 
     source_type: str | Sequence[str] | None = None
     knowledge_type: str | Sequence[str] | None = None
     domain: str | Sequence[str] | None = None
+    kind: str | Sequence[str] | None = None
     path: str | None = None
     test: Callable[[Passage], bool] | None = None
 
-    def accepts(self, record) -> bool:
-        """Whether a stored passage (with the fields above and a passage() method) matches."""
-        return self._match(record, record.passage)
-
     def __call__(self, passage: Passage) -> bool:
-        return self._match(passage, lambda: passage)
-
-    def _match(self, item, passage: Callable[[], Passage]) -> bool:
-        for name in ("source_type", "knowledge_type", "domain"):
+        for name in ("source_type", "knowledge_type", "domain", "kind"):
             wanted = getattr(self, name)
             if wanted is not None:
                 allowed = (wanted,) if isinstance(wanted, str) else tuple(wanted)
-                if getattr(item, name) not in allowed:
+                if getattr(passage, name) not in allowed:
                     return False
-        if self.path is not None and not fnmatch.fnmatchcase(item.path, self.path):
+        if self.path is not None and not fnmatch.fnmatchcase(passage.path, self.path):
             return False
-        return self.test is None or bool(self.test(passage()))
+        return self.test is None or bool(self.test(passage))
 
 
 @dataclass
 class Change:
-    """What add(), refresh() or remove() did."""
+    """What add(), refresh() or remove() did; ``skipped`` lists (path, reason) of the files
+    that could not be read."""
 
     files_read: int = 0
     files_unchanged: int = 0
     files_removed: int = 0
     passages_added: int = 0
     passages_removed: int = 0
-    reports: list[FolderReport] = field(default_factory=list)
-
-    @property
-    def skipped(self) -> list[tuple[str, str]]:
-        return [item for report in self.reports for item in report.skipped]
+    skipped: list[tuple[str, str]] = field(default_factory=list)
 
 
-class ClosedError(RuntimeError):
-    """The knowledge base was closed."""
+@dataclass(frozen=True)
+class Status:
+    """What a knowledge base holds: its roots, files and passages (per source type), the
+    size of its files on disk in bytes, and the time of its last change (ns since the
+    epoch, 0 for never)."""
+
+    path: str
+    roots: list[str]
+    files: int
+    passages: int
+    source_types: dict[str, int]
+    size_on_disk: int
+    changed_ns: int
+    segments: int
+    analysis: dict[str, object]

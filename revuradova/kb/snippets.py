@@ -3,9 +3,13 @@
 from __future__ import annotations
 
 import re
+from collections.abc import Callable
 from dataclasses import dataclass
 
-_TOKEN = re.compile(r"[^\W_]+", re.UNICODE)
+_SPACE = re.compile(r"\s")
+
+# Where the query's terms occur in a text: (start, end) offsets, in order.
+Finder = Callable[[str], list[tuple[int, int]]]
 
 
 @dataclass(frozen=True, slots=True)
@@ -18,26 +22,13 @@ class Snippet:
     spans: tuple[tuple[int, int], ...]
 
 
-def query_terms(query: str) -> re.Pattern | None:
-    """A pattern matching the query's index terms as whole words, case-insensitively (the
-    index's own rules: split at every character neither alphabetic nor numeric, pieces of
-    at least 3 bytes), or None for a query without terms."""
-    terms = sorted(
-        {word.lower() for word in _TOKEN.findall(query) if len(word.lower().encode()) >= 3},
-        key=len,
-        reverse=True,
-    )
-    if not terms:
-        return None
-    alternatives = "|".join(re.escape(term) for term in terms)
-    return re.compile(rf"(?<![^\W_])(?:{alternatives})(?![^\W_])", re.IGNORECASE)
-
-
-def make_snippet(text: str, terms: re.Pattern | None, width: int = 240) -> Snippet:
+def make_snippet(text: str, find: Finder | None, width: int = 240) -> Snippet:
+    """The window of `width` characters of `text` holding the most of the terms `find`
+    locates (the index's own analysis: a stemmed base marks "installing" for "install")."""
     # One line for display: every white-space character becomes a space (same length, so
     # offsets hold).
-    text = re.sub(r"\s", " ", text)
-    matches = [m.span() for m in terms.finditer(text)] if terms is not None else []
+    text = _SPACE.sub(" ", text)
+    matches = find(text) if find is not None else []
     if not matches:
         plain = text[:width]
         return Snippet(plain + ("…" if len(text) > width else ""), plain, ())

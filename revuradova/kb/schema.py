@@ -1,0 +1,228 @@
+"""Opening a knowledge base file: what is checked before anything is written, the tables,
+and the migration of bases written by earlier versions.
+
+A file is ours when SQLite's header carries our application id (bases of schema 1 had none:
+their `meta` table says so). Everything about a file that is not ours, or is newer, is
+learned through a read-only connection, so that a refusal leaves the file byte for byte as
+it was; journal mode and the tables are set only on a file known to be ours (or new).
+"""
+
+from __future__ import annotations
+
+import os
+import pathlib
+import sqlite3
+import time
+
+from revuradova.errors import SchemaError
+
+SCHEMA_VERSION = 2
+# "RvKb" in the header's application id field.
+APPLICATION_ID = 0x52764B62
+_SQLITE_MAGIC = b"SQLite format 3\x00"
+
+# Invariants:
+# - passages.id only grows (AUTOINCREMENT): a passage added later has a larger id, so ids
+#   order passages by age and a segment holds one run of ids.
+# - every live passage's terms are in exactly one live segment's postings; a removed
+#   passage's id is in `deleted` until the merge that drops it from its segment's postings.
+# - terms.df counts the live passages holding the term; index_stats holds the number of live
+#   passages and their total length in tokens. All of it changes in the transaction that
+#   changes the passages, so the index can never disagree with them.
+TABLES = """
+CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE roots (
+    id INTEGER PRIMARY KEY,
+    path BLOB NOT NULL UNIQUE,       -- absolute, the exact bytes of the name
+    shown TEXT NOT NULL,             -- the same as text (undecodable bytes escaped)
+    options TEXT NOT NULL            -- JSON: how it was added
+);
+CREATE TABLE files (
+    id INTEGER PRIMARY KEY,
+    root INTEGER NOT NULL REFERENCES roots(id),
+    path BLOB NOT NULL UNIQUE,
+    shown TEXT NOT NULL,
+    source_type TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    mtime_ns INTEGER NOT NULL,
+    sha256 TEXT NOT NULL
+);
+CREATE INDEX files_by_root ON files(root);
+CREATE TABLE passages (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    file INTEGER NOT NULL REFERENCES files(id),
+    number INTEGER NOT NULL,
+    key TEXT NOT NULL UNIQUE,
+    path TEXT NOT NULL,
+    source_type TEXT NOT NULL,
+    knowledge_type TEXT NOT NULL,
+    domain TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    headings TEXT NOT NULL,          -- JSON list
+    body TEXT NOT NULL,
+    position TEXT NOT NULL,          -- JSON object of the fields that are set
+    metadata TEXT NOT NULL,          -- JSON object
+    length INTEGER NOT NULL          -- tokens indexed
+);
+CREATE INDEX passages_by_file ON passages(file, number);
+CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL UNIQUE, df INTEGER NOT NULL);
+CREATE TABLE postings (
+    term INTEGER NOT NULL,
+    segment INTEGER NOT NULL,
+    blob BLOB NOT NULL,
+    PRIMARY KEY (term, segment)
+) WITHOUT ROWID;
+CREATE INDEX postings_by_segment ON postings(segment);
+CREATE TABLE segments (
+    id INTEGER PRIMARY KEY,
+    first INTEGER NOT NULL,          -- smallest and largest passage id it covers
+    last INTEGER NOT NULL,
+    docs INTEGER NOT NULL,           -- passages whose postings it holds, removed ones included
+    deleted INTEGER NOT NULL         -- of those, removed since
+);
+CREATE TABLE deleted (id INTEGER PRIMARY KEY, segment INTEGER NOT NULL);
+CREATE TABLE index_stats (
+    one INTEGER PRIMARY KEY CHECK (one = 0),
+    docs INTEGER NOT NULL,
+    length INTEGER NOT NULL,
+    generation INTEGER NOT NULL      -- grows with every change of the index
+);
+INSERT INTO index_stats VALUES (0, 0, 0, 0);
+"""
+
+
+def open_connection(path: str, timeout: float) -> tuple[sqlite3.Connection, int | None]:
+    """A connection to the knowledge base at `path` (":memory:" for one in memory), with the
+    schema version found there (None for a new base, which the caller creates). Raises
+    SchemaError, writing nothing, for a file that is not a knowledge base this version
+    opens; FileNotFoundError for a missing folder."""
+    if path == ":memory:":
+        return _configured(sqlite3.connect(path, check_same_thread=False), timeout, False), None
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise FileNotFoundError(f"no such folder for the knowledge base: {folder!r}")
+    version = _inspect(path) if _has_content(path) else None
+    db = sqlite3.connect(path, check_same_thread=False, isolation_level=None, timeout=timeout)
+    try:
+        return _configured(db, timeout, True), version
+    except BaseException:
+        db.close()
+        raise
+
+
+def _configured(db: sqlite3.Connection, timeout: float, on_disk: bool) -> sqlite3.Connection:
+    db.isolation_level = None  # transactions are begun and ended explicitly
+    db.execute(f"PRAGMA busy_timeout = {int(timeout * 1000)}")
+    if on_disk:
+        db.execute("PRAGMA journal_mode = WAL")
+        # WAL with NORMAL: a committed change survives a killed process; only a power cut
+        # can lose the last commits, never the database.
+        db.execute("PRAGMA synchronous = NORMAL")
+    return db
+
+
+def _has_content(path: str) -> bool:
+    try:
+        return os.path.getsize(path) > 0
+    except FileNotFoundError:
+        return False
+
+
+def _inspect(path: str) -> int:
+    """The schema version of the knowledge base at `path`, read without writing."""
+    try:
+        with open(path, "rb") as stream:
+            header = stream.read(100)
+    except IsADirectoryError:
+        raise SchemaError(f"{path}: a folder, not a knowledge base file") from None
+    if len(header) < 100 or not header.startswith(_SQLITE_MAGIC):
+        raise SchemaError(f"{path}: not a knowledge base (not an SQLite database)")
+    application_id = int.from_bytes(header[68:72], "big")
+    if application_id not in (0, APPLICATION_ID):
+        raise SchemaError(
+            f"{path}: not a knowledge base (an SQLite database of another application, "
+            f"application id {application_id:#x})"
+        )
+    uri = pathlib.Path(os.path.abspath(path)).as_uri() + "?mode=ro"
+    try:
+        db = sqlite3.connect(uri, uri=True)
+    except sqlite3.Error as error:
+        raise SchemaError(f"{path}: cannot be opened as a knowledge base ({error})") from None
+    try:
+        tables = {name for (name,) in db.execute("SELECT name FROM sqlite_master")}
+        if "meta" not in tables or "passages" not in tables:
+            raise SchemaError(f"{path}: an SQLite database, but not a knowledge base")
+        row = db.execute("SELECT value FROM meta WHERE name = 'schema'").fetchone()
+    except sqlite3.Error as error:
+        raise SchemaError(f"{path}: not a knowledge base, or damaged ({error})") from None
+    finally:
+        db.close()
+    text = row[0] if row else None
+    if not isinstance(text, str) or not text.isdigit() or not 1 <= int(text) < 1_000_000:
+        raise SchemaError(f"{path}: not a knowledge base (schema version {text!r})")
+    version = int(text)
+    if version > SCHEMA_VERSION:
+        raise SchemaError(
+            f"{path} was written by a newer revuradova (schema {version}; this one reads "
+            f"{SCHEMA_VERSION} and older): upgrade revuradova to open it"
+        )
+    return version
+
+
+def create(db: sqlite3.Connection, analysis: str) -> None:
+    """The tables of a new base; inside the caller's transaction."""
+    db.execute(f"PRAGMA application_id = {APPLICATION_ID}")
+    for statement in TABLES.split(";"):
+        if statement.strip():
+            db.execute(statement)
+    db.executemany(
+        "INSERT INTO meta VALUES (?, ?)",
+        [("schema", str(SCHEMA_VERSION)), ("analysis", analysis), ("changed_ns", "0")],
+    )
+
+
+def migrate_from_1(db: sqlite3.Connection, analysis: str) -> None:
+    """A base of schema 1 (roots and files by their text paths, passages without kind,
+    metadata or index) in the tables of this schema; inside the caller's transaction. The
+    index is built afterwards from the passages."""
+    for table in ("meta", "roots", "files", "passages"):
+        db.execute(f"ALTER TABLE {table} RENAME TO old_{table}")
+    db.execute("DROP INDEX IF EXISTS passages_by_file")
+    create(db, analysis)
+    for root, options in db.execute("SELECT root, options FROM old_roots").fetchall():
+        path = os.fsencode(os.path.abspath(root))
+        db.execute(
+            "INSERT OR REPLACE INTO roots (path, shown, options) VALUES (?, ?, ?)",
+            (path, os.fsdecode(path).encode("utf-8", "surrogateescape").decode("utf-8", "replace"),
+             options),
+        )  # fmt: skip
+    # A file belongs to the root it was read under; roots were stored as typed, so they are
+    # matched by their absolute form.
+    roots = {shown: rid for rid, shown in db.execute("SELECT id, shown FROM roots")}
+    for row in db.execute(
+        "SELECT f.path, f.root, f.size, f.mtime_ns, f.sha256, "
+        "(SELECT source_type FROM old_passages p WHERE p.file = f.path LIMIT 1) FROM old_files f"
+    ).fetchall():
+        path, root, size, mtime, digest, source_type = row
+        root_id = roots.get(os.path.abspath(root))
+        if root_id is None:
+            continue
+        db.execute(
+            "INSERT INTO files (root, path, shown, source_type, size, mtime_ns, sha256) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?)",
+            (root_id, os.fsencode(path), path, source_type or "local_file", size, mtime, digest),
+        )
+    db.execute(
+        "INSERT INTO passages (file, number, key, path, source_type, knowledge_type, domain, "
+        "kind, headings, body, position, metadata, length) "
+        "SELECT f.id, p.number, p.key, p.path, p.source_type, p.knowledge_type, p.domain, "
+        "'text', p.headings, p.body, p.position, '{}', 0 "
+        "FROM old_passages p JOIN files f ON f.shown = p.file ORDER BY p.file, p.number"
+    )
+    for table in ("passages", "files", "roots", "meta"):
+        db.execute(f"DROP TABLE old_{table}")
+
+
+def touch(db: sqlite3.Connection) -> None:
+    """Records the time of a change; inside its transaction."""
+    db.execute("UPDATE meta SET value = ? WHERE name = 'changed_ns'", (str(time.time_ns()),))
