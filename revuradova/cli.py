@@ -165,7 +165,7 @@ def where_of(source_type: Sequence[str], knowledge_type: Sequence[str], domain: 
 @click.argument("query")
 @filters
 @pass_context
-def search(c: Context, query: str, limit: int | None, **where: Any) -> None:
+def search(c: Context, /, query: str, limit: int | None, **where: Any) -> None:
     """The passages that best match QUERY (BM25)."""
     with c.base() as kb:
         hits = kb.search(query, limit or 10, where=where_of(**where))
@@ -176,7 +176,7 @@ def search(c: Context, query: str, limit: int | None, **where: Any) -> None:
 @click.argument("question")
 @filters
 @pass_context
-def ask(c: Context, question: str, limit: int | None, **where: Any) -> None:
+def ask(c: Context, /, question: str, limit: int | None, **where: Any) -> None:
     """The passages that answer QUESTION, ordered with its intent."""
     with c.base() as kb:
         answer = kb.ask(question, limit or 5, where=where_of(**where))

@@ -10,7 +10,7 @@ import threading
 import warnings
 from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import Executor
-from typing import Any
+from typing import Any, cast
 
 from revuradova._core import PyKnowledgeObject, PyQueryUnderstanding, PyRetrievalOrchestrator
 from revuradova._postings import CorruptPostings
@@ -310,7 +310,9 @@ class KnowledgeBase:
             # so that its last stage drops none) and keeps those that fit the intent.
             window = ranked[:size]
             objects = [
-                PyKnowledgeObject(p.source_type, p.key, p.knowledge_type, p.domain, p.text)
+                PyKnowledgeObject(
+                    cast(Any, p.source_type), p.key, cast(Any, p.knowledge_type), p.domain, p.text
+                )
                 for p, _ in window
             ]
             road = PyRetrievalOrchestrator(False, False, False, False, True, len(objects))
@@ -500,10 +502,12 @@ def _paths(paths: Paths) -> list[PathArg]:
         return [paths]
     if not isinstance(paths, Sequence):
         raise TypeError(f"paths must be a path or a list of paths, not {type(paths).__name__}")
+    listed: list[PathArg] = []
     for path in paths:
         if not isinstance(path, (str, bytes, os.PathLike)):
             raise TypeError(f"not a path: {path!r}")
-    return list(paths)
+        listed.append(path)
+    return listed
 
 
 def _reading_options(workers: int | None, executor: Executor | None, progress: Progress) -> Reading:

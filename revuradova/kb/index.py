@@ -132,7 +132,7 @@ class Index:
         """The id the next passage added gets."""
         row = self.db.execute("SELECT seq FROM sqlite_sequence WHERE name = 'passages'").fetchone()
         (largest,) = self.db.execute("SELECT coalesce(max(id), 0) FROM passages").fetchone()
-        return max(row[0] if row else 0, largest) + 1
+        return int(max(row[0] if row else 0, largest)) + 1
 
     def add(self, ids: Sequence[int], texts: Sequence[str]) -> list[int]:
         """Indexes passages (ids ascending, above every id indexed before) as one new

@@ -76,7 +76,7 @@ class Options:
             follow_symlinks,
             limits,
             max_words,
-        )  # type: ignore[arg-type]
+        )
 
     def has_function(self) -> bool:
         return callable(self.knowledge_type) or callable(self.domain)
@@ -125,7 +125,7 @@ class Options:
     def assigned(self, passage: Passage, relative: str) -> Passage:
         """The passage with the knowledge type and domain these options give it; a mapping's
         glob matches the file's path under its root or its whole path."""
-        changes = {}
+        changes: dict[str, Any] = {}
         for name in ("knowledge_type", "domain"):
             given = getattr(self, name)
             if given is None:
