@@ -163,7 +163,7 @@ def _ticker(progress: Progress | bool | None, total: int) -> Callable[[str | Non
     if progress is False or (progress is None and not sys.stderr.isatty()):
         return lambda path: None
     try:
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped]
     except ImportError:
         return lambda path: None
     bar = tqdm(total=total, unit="file", desc="reading")

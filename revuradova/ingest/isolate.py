@@ -16,6 +16,8 @@ file whose tail tells why a child that aborted did so.
 from __future__ import annotations
 
 import atexit
+import io
+import math
 import os
 import pickle
 import resource
@@ -55,6 +57,11 @@ _OUT_OF_MEMORY = (
 )
 
 
+def _bounded(seconds: float) -> bool:
+    """Whether a time limit applies (zero, negative or infinite seconds mean none)."""
+    return 0 < seconds < math.inf
+
+
 def memory_reason(limits: Limits) -> str:
     return f"exceeded the memory limit of {limits.max_memory // MIB} MiB"
 
@@ -73,7 +80,11 @@ def pack(passage: Passage) -> tuple[Any, ...]:
 
 
 def unpack(fields: tuple[Any, ...]) -> Passage:
-    return Passage(*fields[:8], Position(*fields[8]), fields[9], dict(fields[10]))
+    key, path, number, source_type, knowledge_type, domain, headings, body = fields[:8]
+    return Passage(
+        key, path, number, source_type, knowledge_type, domain, headings, body,
+        Position(*fields[8]), fields[9], dict(fields[10]),
+    )  # fmt: skip
 
 
 def read_job(job: Job, limits: Limits, max_words: int) -> Packed:
@@ -102,6 +113,18 @@ def read_job(job: Job, limits: Limits, max_words: int) -> Packed:
 def _frame(value: object) -> bytes:
     payload = pickle.dumps(value, protocol=pickle.HIGHEST_PROTOCOL)
     return _HEADER.pack(len(payload)) + payload
+
+
+class _PlainUnpickler(pickle.Unpickler):
+    """A worker's replies hold plain values only (str, int, tuple, list, dict, None); a
+    worker subverted by a hostile file must not make the parent build objects."""
+
+    def find_class(self, module: str, name: str) -> Any:
+        raise pickle.UnpicklingError(f"a worker's reply may not name {module}.{name}")
+
+
+def _plain(payload: bytes) -> Any:
+    return _PlainUnpickler(io.BytesIO(payload)).load()
 
 
 def _send(stream: BinaryIO, value: object) -> None:
@@ -134,12 +157,12 @@ def serve() -> None:
             os.ftruncate(2, 0)
             os.lseek(2, 0, os.SEEK_SET)
             # The parent's clock is the limit; CPU time is the backstop if the parent is gone.
-            used = resource.getrusage(resource.RUSAGE_SELF)
-            spent = int(used.ru_utime + used.ru_stime)
-            soft = spent + int(limits.seconds) + 2
-            if cpu_hard != resource.RLIM_INFINITY:
-                soft = min(soft, cpu_hard)
-            resource.setrlimit(resource.RLIMIT_CPU, (soft, cpu_hard))
+            if _bounded(limits.seconds):
+                used = resource.getrusage(resource.RUSAGE_SELF)
+                soft = int(used.ru_utime + used.ru_stime + limits.seconds) + 2
+                if cpu_hard != resource.RLIM_INFINITY:
+                    soft = min(soft, cpu_hard)
+                resource.setrlimit(resource.RLIMIT_CPU, (soft, cpu_hard))
             outcome = read_job(job, limits, max_words)
             retire = outcome == memory_reason(limits)  # a heap that failed once is suspect
             _send(protocol, (index, outcome, retire))
@@ -177,6 +200,7 @@ class Worker:
         )
         self._out = self._process.stdout.fileno()  # type: ignore[union-attr]
         self._buffer = bytearray()
+        self._largest = 0
 
     def read(
         self, jobs: Sequence[Job], limits: Limits, max_words: int
@@ -194,9 +218,15 @@ class Worker:
             outcomes.append(self._death(limits))
             return outcomes, False
         fit = True
+        # Replies hold at most max_chars characters of passages, keys and headings.
+        self._largest = 16 * limits.max_chars + (64 << 20)
         while len(outcomes) < len(jobs):
+            deadline = time.monotonic() + limits.seconds if _bounded(limits.seconds) else None
             try:
-                message = self._next(time.monotonic() + limits.seconds)
+                message = self._next(deadline)
+                index, outcome, retire = message
+                if index != len(outcomes) or not isinstance(outcome, (str, tuple)):
+                    raise ValueError("out of order")
             except TimeoutError:
                 self.kill()
                 outcomes.append(time_reason(limits))
@@ -204,24 +234,31 @@ class Worker:
             except _Died:
                 outcomes.append(self._death(limits))
                 return outcomes, False
-            _, outcome, retire = message
+            except (pickle.UnpicklingError, ValueError, TypeError, EOFError):
+                self.kill()
+                outcomes.append("the reader sent a malformed reply")
+                return outcomes, False
             outcomes.append(outcome)
             self.files += 1
             fit = fit and not retire
         return outcomes, fit
 
-    def _next(self, deadline: float) -> Any:
-        """The next frame from the child, by the deadline."""
+    def _next(self, deadline: float | None) -> Any:
+        """The next frame from the child, by the deadline (None: however long it takes)."""
         while True:
             if len(self._buffer) >= _HEADER.size:
                 (size,) = _HEADER.unpack_from(self._buffer)
+                if size > self._largest:
+                    raise ValueError(f"a reply of {size} bytes")
                 if len(self._buffer) >= _HEADER.size + size:
                     payload = bytes(self._buffer[_HEADER.size : _HEADER.size + size])
                     del self._buffer[: _HEADER.size + size]
-                    return pickle.loads(payload)
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise TimeoutError
+                    return _plain(payload)
+            left = None
+            if deadline is not None:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise TimeoutError
             ready, _, _ = select.select([self._out], [], [], left)
             if not ready:
                 continue
@@ -251,7 +288,8 @@ class Worker:
             except ValueError:
                 name = f"signal {-status}"
             return f"the reader was killed by {name}"
-        return f"the reader exited with status {status}"
+        words = last_words.decode("utf-8", "replace").strip().splitlines()
+        return f"the reader exited with status {status}" + (f": {words[-1]}" if words else "")
 
     def alive(self) -> bool:
         return self._process.poll() is None
