@@ -66,8 +66,14 @@ def is_code_name(name: str) -> bool:
 
 def read_bytes_limited(path: str | bytes, limits: Limits) -> bytes:
     """The file's bytes (decompressed for .gz), at most limits.max_bytes of them."""
-    with open(path, "rb") as stream:
-        size = os.fstat(stream.fileno()).st_size
+    # The caller named this path, so a link to it is followed; a FIFO or device is not
+    # read (O_NONBLOCK: opening a FIFO must not wait for a writer).
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC | getattr(os, "O_NOCTTY", 0))
+    with open(fd, "rb") as stream:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise ReadError(f"not a regular file ({special_kind(info.st_mode)})")
+        size = info.st_size
         if size > limits.max_bytes:
             raise ReadError(f"file is {size} bytes, over the limit of {limits.max_bytes}")
         data = stream.read(limits.max_bytes + 1)

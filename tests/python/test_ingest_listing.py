@@ -12,9 +12,11 @@ from hypothesis import strategies as st
 
 from revuradova.ingest import (
     Limits,
+    ReadError,
     list_files,
     path_bytes,
     path_text,
+    read_file,
     read_files,
     read_folder,
     to_knowledge_objects,
@@ -61,6 +63,8 @@ def test_fifos_sockets_and_devices_are_reported_not_read(with_special_files):
     )
     with pytest.raises(FileNotFoundError):
         list_files(with_special_files / "missing")
+    with pytest.raises(ReadError, match=r"not a regular file \(FIFO\)"):
+        read_file(with_special_files / "pipe.txt")
 
 
 def test_a_file_replaced_by_a_fifo_after_the_listing_is_not_opened(tmp_path):
