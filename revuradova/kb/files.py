@@ -6,13 +6,15 @@ only through revuradova.ingest's public functions.
 
 from __future__ import annotations
 
+import dataclasses
 import os
 import sqlite3
 from collections.abc import Callable, Iterable
 from concurrent.futures import Executor
 from dataclasses import dataclass, field
+from fnmatch import fnmatchcase
 
-from revuradova.ingest import FoundFile, Passage, list_files, path_text, read_files
+from revuradova.ingest import FoundFile, Passage, list_files, path_bytes, path_text, read_files
 from revuradova.kb import codec
 from revuradova.kb.index import SEGMENT_PASSAGES, Index
 from revuradova.kb.options import Options
@@ -110,12 +112,9 @@ def read_root(
     lose theirs. A file another root read last belongs to that root and is left to it by a
     refresh. `parts` (paths under the root) limits all of this to the files under them."""
     db, change = tx.db, tx.change
-    found, skipped = list_files(
-        root, include=options.include, exclude=options.exclude,
-        follow_symlinks=options.follow_symlinks,
-    )  # fmt: skip
-    change.skipped.extend((_shown(root, relative), why) for relative, why in skipped)
     is_folder = os.path.isdir(root)
+    found, skipped = _listing(root, options, parts if is_folder else None)
+    change.skipped.extend((_shown(root, relative), why) for relative, why in skipped)
     found = [f for f in found if not options.is_excluded(f.relative)]
     known = {
         path: (fid, size, mtime, digest)
@@ -124,7 +123,6 @@ def read_root(
         )
     }
     if parts is not None:
-        found = [f for f in found if any(under(f.path, part) for part in parts)]
         known = {p: v for p, v in known.items() if any(under(p, part) for part in parts)}
     to_read: list[FoundFile] = []
     for file in found:
@@ -183,6 +181,57 @@ def read_root(
             ).lastrowid
         change.files_read += 1
         tx.add_passages(file_id, (options.assigned(p, file.relative) for p in outcome.passages))
+
+
+def _listing(
+    root: bytes, options: Options, parts: list[bytes] | None
+) -> tuple[list[FoundFile], list[tuple[str, str]]]:
+    """The files of `root` (or of its `parts` only) with their paths as the store keeps
+    them (the root as given, then the path under it) and relative to the root, and the
+    (relative, reason) of those skipped. Listing a part lists nothing else."""
+    if parts is None:
+        found, skipped = list_files(
+            root, include=options.include, exclude=options.exclude,
+            follow_symlinks=options.follow_symlinks,
+        )  # fmt: skip
+        return [_rooted(root, f, f.relative) for f in found], skipped
+    found, skipped = [], []
+    for part in parts:
+        if not os.path.lexists(part):
+            continue
+        inside = path_text(os.path.relpath(part, root))
+        prefix = "" if inside == "." else inside + "/"
+        listed, missed = list_files(part, follow_symlinks=options.follow_symlinks)
+        if not os.path.isdir(part):
+            listed = [dataclasses.replace(f, relative="") for f in listed]
+        for file in listed:
+            relative = (prefix + file.relative).rstrip("/")
+            if _wanted(relative, options):
+                found.append(_rooted(root, file, relative))
+        skipped += [(prefix + r, why) for r, why in missed]
+    return found, skipped
+
+
+def _wanted(relative: str, options: Options) -> bool:
+    """Whether a folder walk of the root with these options would take this file."""
+    folders = relative.split("/")[:-1]
+    if any(
+        fnmatchcase("/".join(folders[: i + 1]) + "/", p)
+        for i in range(len(folders))
+        for p in options.exclude
+    ):
+        return False
+    return any(fnmatchcase(relative, p) for p in options.include) and not any(
+        fnmatchcase(relative, p) for p in options.exclude
+    )
+
+
+def _rooted(root: bytes, file: FoundFile, relative: str) -> FoundFile:
+    if os.path.isdir(root):
+        path = root.rstrip(b"/") + b"/" + path_bytes(relative)
+    else:
+        path = root
+    return dataclasses.replace(file, path=path, relative=relative)
 
 
 def under(path: bytes, root: bytes) -> bool:

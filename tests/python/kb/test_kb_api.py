@@ -162,3 +162,15 @@ def test_errors_are_one_family(tmp_path: Path):
     with pytest.raises(FileNotFoundError, match="no such folder"):
         KnowledgeBase.open(tmp_path / "missing" / "kb.sqlite")
     assert os.listdir(tmp_path) == []
+
+
+def test_refreshing_a_part_lists_that_part_only(handbook: Path):
+    os.mkfifo(handbook / "hr" / "pipe")
+    kb = KnowledgeBase()
+    assert [Path(p).name for p, _ in kb.add(handbook).skipped] == ["pipe"]
+    (handbook / "finance/travel.md").write_text("# Travel\n\nTrains only.\n")
+    change = kb.refresh(handbook / "finance/travel.md")
+    assert (change.files_read, change.files_unchanged, change.skipped) == (1, 0, [])
+    change = kb.refresh(handbook / "finance")
+    assert (change.files_read, change.files_unchanged, change.skipped) == (0, 2, [])
+    assert len(kb.search("trains")) == 1
