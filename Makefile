@@ -83,6 +83,7 @@ CXX_SOURCES = $(shell { git ls-files $(CXX_PATTERNS) 2>/dev/null || \
 lint: install
 	$(VENV)/bin/ruff check .
 	$(VENV)/bin/ruff format --check .
+	$(VENV)/bin/mypy --strict revuradova/
 	@files="$(CXX_SOURCES)"; \
 	if [ -z "$$files" ]; then echo "error: no C++ sources found to lint" >&2; exit 1; fi; \
 	echo "clang-format --dry-run -Werror ($$(echo $$files | wc -w) C++ sources)"; \
@@ -107,9 +108,9 @@ sanitize: install
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 $(VENV)/bin/ctest --test-dir $(SAN_BUILD) --output-on-failure
 	rm -rf $(SAN_BUILD)/pkg && mkdir -p $(SAN_BUILD)/pkg/revuradova
-	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/py.typed revuradova/ingest revuradova/kb \
-	  $(SAN_BUILD)/pkg/revuradova/
-	cp $(SAN_BUILD)/_core*.so $(SAN_BUILD)/pkg/revuradova/
+	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/_postings.pyi revuradova/py.typed \
+	  revuradova/ingest revuradova/kb $(SAN_BUILD)/pkg/revuradova/
+	cp $(SAN_BUILD)/_core*.so $(SAN_BUILD)/_postings*.so $(SAN_BUILD)/pkg/revuradova/
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 	  REVURADOVA_SANITIZED=1 PYTHONPATH=$(abspath $(SAN_BUILD)/pkg) \
 	  $(VPY) -P -m pytest -q -p no:cacheprovider tests/python

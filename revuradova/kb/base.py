@@ -22,7 +22,7 @@ from revuradova.kb.index import Analysis, Index
 from revuradova.kb.merge import merge_as_needed
 from revuradova.kb.options import Assigner, Options
 from revuradova.kb.results import Answer, Change, Hit, Status, Where
-from revuradova.kb.snippets import Finder, make_snippet
+from revuradova.kb.snippets import Finder
 
 PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 Paths = PathArg | Sequence[PathArg]
@@ -285,10 +285,7 @@ class KnowledgeBase:
         _check_query(query, limit)
         with self._lock, self._reading():
             find = self._finder(query)
-            return [
-                Hit(p, score, make_snippet(p.body, find))
-                for p, score in self._ranked(query, limit, where)
-            ]
+            return [Hit(p, score, find) for p, score in self._ranked(query, limit, where)]
 
     def search_many(
         self, queries: Sequence[str], limit: int = 10, *, where: Where | None = None
@@ -324,16 +321,20 @@ class KnowledgeBase:
             chosen = (first + rest + ranked[size:])[:limit]
             how = "intent" if len(first) == len(window) else ("intent+bm25" if first else "bm25")
             find = self._finder(question)
-            hits = [Hit(p, score, make_snippet(p.body, find)) for p, score in chosen]
+            hits = [Hit(p, score, find) for p, score in chosen]
             return Answer(hits, how, _intent(question), summary)
 
     def passage(self, key: str) -> Passage:
         """The passage of this key (as hits show it), whole. Raises PassageNotFound (a
         KeyError)."""
         with self._lock, self._reading():
-            row = self._db.execute(
-                f"SELECT {codec.COLUMNS} FROM passages WHERE key = ?", (key,)
-            ).fetchone()
+            found = codec.split_key(key) if isinstance(key, str) else None
+            row = None
+            if found is not None:
+                row = self._db.execute(
+                    f"SELECT {codec.READ} FROM {codec.FROM} WHERE f.shown = ? AND p.number = ?",
+                    found,
+                ).fetchone()
             if row is None:
                 raise PassageNotFound(f"no passage {key!r} in {self._path}")
             return codec.decode(row)
@@ -342,8 +343,7 @@ class KnowledgeBase:
         """Every passage held, in file then passage order."""
         with self._lock, self._reading():
             rows = self._db.execute(
-                f"SELECT {', '.join('p.' + c for c in codec.COLUMNS.split(', '))} "
-                "FROM passages p JOIN files f ON f.id = p.file ORDER BY f.shown, p.number"
+                f"SELECT {codec.READ} FROM {codec.FROM} ORDER BY f.shown, p.number"
             ).fetchall()
         return (codec.decode(row) for row in rows)
 
@@ -353,8 +353,13 @@ class KnowledgeBase:
             db = self._db
             roots = [shown for (shown,) in db.execute("SELECT shown FROM roots ORDER BY shown")]
             (files,) = db.execute("SELECT count(*) FROM files").fetchone()
-            types = dict(db.execute(
-                "SELECT source_type, count(*) FROM passages GROUP BY source_type ORDER BY 1"))  # fmt: skip
+            types = {
+                kind: count
+                for kind, count in db.execute(
+                    "SELECT source_type, sum(passages) FROM files GROUP BY 1 ORDER BY 1"
+                )
+                if count
+            }
             docs, _, segments = self._index.stats()
             (changed,) = db.execute("SELECT value FROM meta WHERE name = 'changed_ns'").fetchone()
         size = 0
@@ -450,7 +455,7 @@ class KnowledgeBase:
         if not ids:
             return {}
         rows = self._db.execute(
-            f"SELECT id, {codec.COLUMNS} FROM passages WHERE id IN "
+            f"SELECT p.id, {codec.READ} FROM {codec.FROM} WHERE p.id IN "
             "(SELECT value FROM json_each(?))",
             (json.dumps(ids),),
         )

@@ -1,8 +1,10 @@
 """A passage as the store keeps it: the one encoding of a Passage into a row and back.
 
-The columns are those of the `passages` table after its id and file; the schema version in
-`meta` names this encoding. Headings, position and metadata are compact JSON; a position
-keeps only the fields that are set.
+A passage's row holds what is its own; its path and source type are its file's (a
+knowledge base's passage keys are always the file's path, "#" and the passage's number, so
+the key is not stored either). Headings are a JSON list, metadata a JSON object or NULL
+when empty, the position one column per field. The schema version in `meta` names this
+encoding.
 """
 
 from __future__ import annotations
@@ -10,48 +12,53 @@ from __future__ import annotations
 import json
 from typing import Any
 
-from revuradova.ingest import Passage, Position
+from revuradova.ingest.model import Passage, Position
 
-# The columns a passage is read from, in the order decode() takes them.
-COLUMNS = (
-    "key, path, number, source_type, knowledge_type, domain, kind, headings, body, position, "
-    "metadata"
+# The columns a passage is written to, after its id and file, in the order encode() gives.
+WRITTEN = (
+    "number, knowledge_type, domain, kind, headings, body, pos_start, pos_end, page, sheet, "
+    "rows_first, rows_last, pointer, metadata"
 )
-
-Row = tuple[str, str, int, str, str, str, str, str, str, str, str]
+# What decode() reads: a SELECT over passages `p` joined to their files `f`.
+READ = (
+    "f.shown, p.number, f.source_type, p.knowledge_type, p.domain, p.kind, p.headings, p.body, "
+    "p.pos_start, p.pos_end, p.page, p.sheet, p.rows_first, p.rows_last, p.pointer, p.metadata"
+)
+FROM = "passages p JOIN files f ON f.id = p.file"
 
 _dumps = json.JSONEncoder(ensure_ascii=False, separators=(",", ":")).encode
 
 
-def encode(p: Passage) -> Row:
-    """The passage's columns, in the order of COLUMNS."""
+def encode(p: Passage) -> tuple[Any, ...]:
+    """The passage's columns, in the order of WRITTEN."""
     where = p.position
-    position: dict[str, Any] = {"start": where.start, "end": where.end}
-    for name in ("page", "sheet", "pointer"):
-        value = getattr(where, name)
-        if value is not None:
-            position[name] = value
-    if where.rows is not None:
-        position["rows"] = list(where.rows)
+    rows = where.rows or (None, None)
     return (
-        p.key, p.path, p.number, p.source_type, p.knowledge_type, p.domain, p.kind,
-        _dumps(list(p.headings)), p.body, _dumps(position), _dumps(dict(p.metadata)),
+        p.number, p.knowledge_type, p.domain, p.kind,
+        _dumps(list(p.headings)) if p.headings else "[]", p.body,
+        where.start, where.end, where.page, where.sheet, rows[0], rows[1], where.pointer,
+        _dumps(dict(p.metadata)) if p.metadata else None,
     )  # fmt: skip
 
 
 def decode(row: tuple[Any, ...]) -> Passage:
-    """The passage of a row read with COLUMNS."""
-    key, path, number, source_type, knowledge_type, domain, kind, headings, body = row[:9]
-    where = json.loads(row[9])
-    rows = where.get("rows")
-    position = Position(
-        where.get("start", 0), where.get("end", 0), where.get("page"), where.get("sheet"),
-        tuple(rows) if rows else None, where.get("pointer"),
-    )  # fmt: skip
+    """The passage of a row read with READ."""
+    path, number, source_type, knowledge_type, domain, kind, headings, body = row[:8]
+    start, end, page, sheet, first, last, pointer, metadata = row[8:16]
+    position = Position(start, end, page, sheet, None if first is None else (first, last), pointer)
     return Passage(
-        key, path, number, source_type, knowledge_type, domain, tuple(json.loads(headings)),
-        body, position, kind, json.loads(row[10]),
+        f"{path}#{number}", path, number, source_type, knowledge_type, domain,
+        tuple(json.loads(headings)) if headings != "[]" else (), body, position, kind,
+        json.loads(metadata) if metadata else {},
     )  # fmt: skip
+
+
+def split_key(key: str) -> tuple[str, int] | None:
+    """(file path, number) of a passage key, or None for text that is no key."""
+    path, mark, number = key.rpartition("#")
+    if not mark or not number.isdigit() or not number.isascii():
+        return None
+    return path, int(number)
 
 
 def indexed_text(headings: str, body: str) -> str:

@@ -13,6 +13,7 @@ from collections.abc import Callable, Iterable
 from concurrent.futures import Executor
 from dataclasses import dataclass, field
 from fnmatch import fnmatchcase
+from typing import Any
 
 from revuradova.ingest import FoundFile, Passage, list_files, path_bytes, path_text, read_files
 from revuradova.kb import codec
@@ -39,16 +40,19 @@ class Transaction:
     index: Index
     change: Change = field(default_factory=Change)
     _next_id: int = 0
-    _pending: list[tuple[int, int, codec.Row, str]] = field(default_factory=list)
+    _pending: list[tuple[int, int, tuple[Any, ...], str]] = field(default_factory=list)
 
     def __post_init__(self) -> None:
         self._next_id = self.index.next_id()
 
     def add_passages(self, file_id: int, passages: Iterable[Passage]) -> None:
+        count = 0
         for passage in passages:
             self._pending.append((self._next_id, file_id, codec.encode(passage), passage.text))
             self._next_id += 1
-            self.change.passages_added += 1
+            count += 1
+        self.change.passages_added += count
+        self.db.execute("UPDATE files SET passages = ? WHERE id = ?", (count, file_id))
         if len(self._pending) >= SEGMENT_PASSAGES:
             self.flush()
 
@@ -59,8 +63,8 @@ class Transaction:
             return
         lengths = self.index.add([p[0] for p in pending], [p[3] for p in pending])
         self.db.executemany(
-            f"INSERT INTO passages (id, file, length, {codec.COLUMNS}) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            f"INSERT INTO passages (id, file, length, {codec.WRITTEN}) "
+            f"VALUES ({', '.join('?' * 17)})",
             [
                 (pid, file_id, length, *row)
                 for (pid, file_id, row, _), length in zip(pending, lengths, strict=True)

@@ -8,19 +8,40 @@ from dataclasses import dataclass, field
 
 from revuradova.errors import ClosedError
 from revuradova.ingest import Passage, Position
-from revuradova.kb.snippets import Snippet
+from revuradova.kb.snippets import Finder, Snippet, make_snippet
 
 __all__ = ["Answer", "Change", "ClosedError", "Hit", "Status", "Where"]
 
 
-@dataclass(frozen=True, slots=True)
 class Hit:
     """One passage found: the passage itself (every field, its whole text), its score and a
-    snippet to show. The passage's fields read through: ``hit.key``, ``hit.headings``..."""
+    snippet to show, made when first asked for. The passage's fields read through:
+    ``hit.key``, ``hit.headings``..."""
 
-    passage: Passage
-    score: float | None
-    snippet: Snippet
+    __slots__ = ("passage", "score", "_find", "_snippet")
+
+    def __init__(self, passage: Passage, score: float | None, find: Finder | None) -> None:
+        self.passage = passage
+        self.score = score
+        self._find = find
+        self._snippet: Snippet | None = None
+
+    @property
+    def snippet(self) -> Snippet:
+        """Up to 240 characters of the body around its densest run of the query's terms."""
+        if self._snippet is None:
+            self._snippet = make_snippet(self.passage.body, self._find)
+        return self._snippet
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Hit):
+            return NotImplemented
+        return (self.passage, self.score) == (other.passage, other.score)
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        return f"Hit(key={self.key!r}, score={self.score!r})"
 
     @property
     def key(self) -> str:

@@ -9,6 +9,7 @@ it was; journal mode and the tables are set only on a file known to be ours (or 
 
 from __future__ import annotations
 
+import json
 import os
 import pathlib
 import sqlite3
@@ -45,26 +46,31 @@ CREATE TABLE files (
     source_type TEXT NOT NULL,
     size INTEGER NOT NULL,
     mtime_ns INTEGER NOT NULL,
-    sha256 TEXT NOT NULL
+    sha256 TEXT NOT NULL,
+    passages INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX files_by_root ON files(root);
 CREATE TABLE passages (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     file INTEGER NOT NULL REFERENCES files(id),
-    number INTEGER NOT NULL,
-    key TEXT NOT NULL UNIQUE,
-    path TEXT NOT NULL,
-    source_type TEXT NOT NULL,
+    number INTEGER NOT NULL,         -- in its file (the key: the file's path, "#", number)
     knowledge_type TEXT NOT NULL,
     domain TEXT NOT NULL,
     kind TEXT NOT NULL,
     headings TEXT NOT NULL,          -- JSON list
     body TEXT NOT NULL,
-    position TEXT NOT NULL,          -- JSON object of the fields that are set
-    metadata TEXT NOT NULL,          -- JSON object
+    pos_start INTEGER NOT NULL,      -- the position: character offsets into the file's text,
+    pos_end INTEGER NOT NULL,        -- page, sheet, rows [first, last) and JSON pointer
+    page INTEGER,
+    sheet TEXT,
+    rows_first INTEGER,
+    rows_last INTEGER,
+    pointer TEXT,
+    metadata TEXT,                   -- JSON object, NULL when empty
     length INTEGER NOT NULL          -- tokens indexed
 );
-CREATE INDEX passages_by_file ON passages(file, number);
+CREATE UNIQUE INDEX passages_by_file ON passages(file, number);
+CREATE INDEX files_by_shown ON files(shown);
 CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL UNIQUE, df INTEGER NOT NULL);
 CREATE TABLE postings (
     term INTEGER NOT NULL,
@@ -212,12 +218,23 @@ def migrate_from_1(db: sqlite3.Connection, analysis: str) -> None:
             "VALUES (?, ?, ?, ?, ?, ?, ?)",
             (root_id, os.fsencode(path), path, source_type or "local_file", size, mtime, digest),
         )
-    db.execute(
-        "INSERT INTO passages (file, number, key, path, source_type, knowledge_type, domain, "
-        "kind, headings, body, position, metadata, length) "
-        "SELECT f.id, p.number, p.key, p.path, p.source_type, p.knowledge_type, p.domain, "
-        "'text', p.headings, p.body, p.position, '{}', 0 "
+    rows = db.execute(
+        "SELECT f.id, p.number, p.knowledge_type, p.domain, p.headings, p.body, p.position "
         "FROM old_passages p JOIN files f ON f.shown = p.file ORDER BY p.file, p.number"
+    ).fetchall()
+    for file_id, number, knowledge_type, domain, headings, body, position in rows:
+        where = json.loads(position)
+        first, last = where.get("rows") or (None, None)
+        db.execute(
+            "INSERT INTO passages (file, number, knowledge_type, domain, kind, headings, body, "
+            "pos_start, pos_end, page, sheet, rows_first, rows_last, pointer, metadata, length) "
+            "VALUES (?, ?, ?, ?, 'text', ?, ?, ?, ?, ?, ?, ?, ?, ?, NULL, 0)",
+            (file_id, number, knowledge_type, domain, headings, body, where.get("start", 0),
+             where.get("end", 0), where.get("page"), where.get("sheet"), first, last,
+             where.get("pointer")),
+        )  # fmt: skip
+    db.execute(
+        "UPDATE files SET passages = (SELECT count(*) FROM passages WHERE passages.file = files.id)"
     )
     for table in ("passages", "files", "roots", "meta"):
         db.execute(f"DROP TABLE old_{table}")
