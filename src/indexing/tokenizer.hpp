@@ -2,11 +2,13 @@
 
 // The one tokenizer of the full-text index: full Unicode lower-casing, a split at every
 // character that is neither Alphabetic nor numeric (Nd, Nl, No), and only pieces of at
-// least three UTF-8 bytes kept. No stop words, no stemming.
+// least three UTF-8 bytes kept (other minimums for other callers). No stop words, no
+// stemming.
 
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "text/unicode.hpp"
 
@@ -23,13 +25,19 @@ inline constexpr auto kAsciiTokenByte = [] {
     return table;
 }();
 
-/// Calls `sink(std::string_view token)` for every token of `text`, in order. The view
-/// points into `scratch` and is valid only during the call.
+/// Calls `sink(std::string_view token, std::size_t begin, std::size_t end)` for every token
+/// of `text` of at least `min_bytes` bytes, in order: the token's lower-cased text and the
+/// bytes `text[begin, end)` it was made from (whole characters; a character whose lower-case
+/// form is split ends one token and may start the next). The view points into `scratch` and
+/// is valid only during the call.
 template <class Sink>
-void for_each_token(std::string_view text, std::string& scratch, Sink&& sink) {
+void for_each_token_at(std::string_view text, std::size_t min_bytes, std::string& scratch,
+                       Sink&& sink) {
     scratch.clear();
+    std::size_t token_begin = 0;
+    std::size_t token_end = 0;
     const auto flush = [&] {
-        if (scratch.size() >= kMinTokenBytes) sink(std::string_view(scratch));
+        if (scratch.size() >= min_bytes) sink(std::string_view(scratch), token_begin, token_end);
         scratch.clear();
     };
     std::size_t pos = 0;
@@ -45,6 +53,8 @@ void for_each_token(std::string_view text, std::string& scratch, Sink&& sink) {
                 ++pos;
                 continue;
             }
+            if (scratch.empty()) token_begin = pos;
+            token_end = end;
             const std::size_t old_size = scratch.size();
             scratch.resize(old_size + (end - pos));
             char* out = scratch.data() + old_size;
@@ -58,6 +68,8 @@ void for_each_token(std::string_view text, std::string& scratch, Sink&& sink) {
         const int count = text::lower_code_point(text, start, pos, cp, lowered);
         for (int i = 0; i < count; ++i) {
             if (text::is_alphanumeric(lowered[i])) {
+                if (scratch.empty()) token_begin = start;
+                token_end = pos;
                 text::append_utf8(scratch, lowered[i]);
             } else if (!scratch.empty()) {
                 flush();
@@ -65,6 +77,21 @@ void for_each_token(std::string_view text, std::string& scratch, Sink&& sink) {
         }
     }
     flush();
+}
+
+/// Calls `sink(std::string_view token)` for every token of `text` of at least `min_bytes`
+/// bytes, in order. The view points into `scratch` and is valid only during the call.
+template <class Sink>
+void for_each_token(std::string_view text, std::size_t min_bytes, std::string& scratch,
+                    Sink&& sink) {
+    for_each_token_at(text, min_bytes, scratch,
+                      [&](std::string_view token, std::size_t, std::size_t) { sink(token); });
+}
+
+/// The index's tokens: those of at least kMinTokenBytes bytes.
+template <class Sink>
+void for_each_token(std::string_view text, std::string& scratch, Sink&& sink) {
+    for_each_token(text, kMinTokenBytes, scratch, std::forward<Sink>(sink));
 }
 
 }  // namespace revuradova

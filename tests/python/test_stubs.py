@@ -6,10 +6,11 @@ import sys
 import pytest
 
 
-def test_stubs_match_the_module():
+@pytest.mark.parametrize("module", ["revuradova._core", "revuradova._postings"])
+def test_stubs_match_the_module(module):
     pytest.importorskip("mypy")
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "revuradova._core"],
+        [sys.executable, "-m", "mypy.stubtest", module],
         capture_output=True,
         text=True,
         cwd="/",

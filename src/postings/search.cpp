@@ -1,0 +1,259 @@
+#include "postings/search.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <queue>
+#include <string>
+
+#include "indexing/bm25_scorer.hpp"
+#include "postings/merge_runs.hpp"
+#include "postings/postings_codec.hpp"
+
+namespace revuradova::postings {
+namespace {
+
+/// A term's weights by (tf, length), each computed once for the common small pairs: most
+/// postings of a short-passage base have a tf below 5 and a length below 1024, and a table
+/// look-up costs less than the formula's two divisions.
+class TermWeights {
+public:
+    TermWeights(float avg_doc_length, float idf)
+        : avg_doc_length_(avg_doc_length), idf_(idf), cache_(kTf * kLength, -1.0f) {}
+
+    float operator()(std::uint32_t tf, std::uint32_t length) {
+        if (tf > kTf || length >= kLength) return compute(tf, length);
+        float& weight = cache_[(tf - 1) * kLength + length];
+        if (weight < 0.0f) weight = compute(tf, length);  // every weight is >= 0
+        return weight;
+    }
+
+private:
+    static constexpr std::uint32_t kTf = 4;
+    static constexpr std::uint32_t kLength = 1024;
+
+    float compute(std::uint32_t tf, std::uint32_t length) const {
+        const float k =
+            BM25Scorer::length_normalisation(static_cast<float>(length), avg_doc_length_);
+        return BM25Scorer::term_weight(tf, k, idf_);
+    }
+
+    float avg_doc_length_;
+    float idf_;
+    std::vector<float> cache_;
+};
+
+/// A posting as the query needs it: the document and its weight for the term.
+struct Scored {
+    DocId id;
+    float weight;
+};
+
+/// One query term's live postings in id order, the highest weight among them, and a cursor.
+/// Every blob is decoded whole, weights computed in the same tight loop: a corrupt byte is
+/// reported wherever it is, and the loop runs faster than cursors decoding side by side.
+struct TermList {
+    std::vector<Scored> postings;
+    float max_weight = 0.0f;
+    std::size_t at = 0;
+
+    bool done() const { return at == postings.size(); }
+    DocId id() const { return postings[at].id; }
+    float weight() const { return postings[at].weight; }
+
+    /// Moves to the first posting with an id >= `target`, galloping from the cursor.
+    void seek(DocId target) {
+        std::size_t step = 1;
+        std::size_t low = at;
+        std::size_t high = at;
+        while (high < postings.size() && postings[high].id < target) {
+            low = high + 1;
+            high += step;
+            step *= 2;
+        }
+        high = std::min(high, postings.size());
+        const auto first = postings.begin();
+        at = static_cast<std::size_t>(
+            std::lower_bound(first + static_cast<std::ptrdiff_t>(low),
+                             first + static_cast<std::ptrdiff_t>(high), target,
+                             [](const Scored& s, DocId id) { return s.id < id; }) -
+            first);
+    }
+};
+
+TermList load_term(const QueryTerm& term, float avg_doc_length, float idf,
+                   const DeletedIds& deleted) {
+    // Segments usually cover separate id ranges: read in the order of their first ids, they
+    // append to one list already sorted. Overlapping ones are merged afterwards.
+    struct Segment {
+        PostingsReader reader;
+        Posting first{};
+        bool empty = false;
+    };
+    std::vector<Segment> segments;
+    segments.reserve(term.blobs.size());
+    std::size_t total = 0;
+    for (const std::string_view blob : term.blobs) {
+        Segment& segment = segments.emplace_back(Segment{PostingsReader(blob)});
+        segment.empty = !segment.reader.next(segment.first);
+        total += segment.reader.size();
+    }
+    std::sort(segments.begin(), segments.end(),
+              [](const Segment& a, const Segment& b) { return a.first.id < b.first.id; });
+
+    TermWeights weight_of(avg_doc_length, idf);
+    TermList list;
+    list.postings.reserve(total);
+    std::vector<std::size_t> run_ends;
+    bool separate = true;
+    for (Segment& segment : segments) {
+        if (segment.empty) continue;
+        DeletedIds::Cursor cursor(deleted);
+        if (!run_ends.empty() && !list.postings.empty() &&
+            list.postings.back().id >= segment.first.id) {
+            separate = false;
+        }
+        Posting p = segment.first;
+        do {
+            if (cursor.deleted(p.id)) continue;
+            const float weight = weight_of(p.tf, p.length);
+            list.max_weight = std::max(list.max_weight, weight);
+            list.postings.push_back(Scored{p.id, weight});
+        } while (segment.reader.next(p));
+        run_ends.push_back(list.postings.size());
+    }
+    if (!separate) {
+        std::vector<std::vector<Scored>> runs;
+        std::size_t begin = 0;
+        for (const std::size_t end : run_ends) {
+            runs.emplace_back(list.postings.begin() + static_cast<std::ptrdiff_t>(begin),
+                              list.postings.begin() + static_cast<std::ptrdiff_t>(end));
+            begin = end;
+        }
+        list.postings = merge_runs(runs, [](const Scored& s) { return s.id; });
+    }
+    return list;
+}
+
+/// Best first: higher score, then lower id.
+bool better(const Hit& a, const Hit& b) {
+    if (a.score != b.score) return a.score > b.score;
+    return a.id < b.id;
+}
+
+struct WorstOnTop {
+    bool operator()(const Hit& a, const Hit& b) const { return better(a, b); }
+};
+
+}  // namespace
+
+std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t doc_count,
+                                 std::uint64_t total_length, const DeletedIds& deleted,
+                                 std::size_t limit) {
+    if (doc_count == 0 || limit == 0 || terms.empty()) return {};
+    // A df above N would make an idf of log(0) = -inf, and a weight of 0 * -inf a NaN.
+    for (const QueryTerm& term : terms) {
+        if (term.doc_freq > doc_count) {
+            throw InvalidInput("a document frequency (" + std::to_string(term.doc_freq) +
+                               ") above the document count (" + std::to_string(doc_count) + ")");
+        }
+    }
+    const float avg_doc_length = static_cast<float>(total_length) / static_cast<float>(doc_count);
+    const std::size_t m = terms.size();
+    std::vector<TermList> cursors;
+    cursors.reserve(m);
+    for (const QueryTerm& term : terms) {
+        const float idf = BM25Scorer::inverse_document_frequency(doc_count, term.doc_freq);
+        cursors.push_back(load_term(term, avg_doc_length, idf, deleted));
+    }
+
+    // MaxScore: with df <= N every weight is >= 0, and float addition is monotone, so a
+    // document's score is at most the same sum, in the same order, of each term's highest
+    // weight.
+    // Once the heap is full, a later document (a higher id, so it loses ties) enters only by
+    // scoring above the worst kept one. The terms whose bounds, summed, cannot beat that are
+    // "non-essential": their documents are only looked up, never enumerated.
+    std::vector<std::size_t> rank(m);  // position of each term when ordered by highest weight
+    {
+        std::vector<std::size_t> by_bound(m);
+        for (std::size_t i = 0; i < m; ++i) by_bound[i] = i;
+        std::stable_sort(by_bound.begin(), by_bound.end(), [&](std::size_t a, std::size_t b) {
+            return cursors[a].max_weight < cursors[b].max_weight;
+        });
+        for (std::size_t r = 0; r < m; ++r) rank[by_bound[r]] = r;
+    }
+    std::vector<float> prefix_bound(m + 1);  // bound of a document in the p lowest terms only
+    for (std::size_t p = 0; p <= m; ++p) {
+        float sum = 0.0f;
+        for (std::size_t i = 0; i < m; ++i) {
+            if (rank[i] < p) sum += cursors[i].max_weight;
+        }
+        prefix_bound[p] = sum;
+    }
+    std::size_t non_essential = 0;  // terms of rank below this are non-essential
+
+    std::priority_queue<Hit, std::vector<Hit>, WorstOnTop> heap;
+    std::vector<float> weights(m);
+    std::vector<char> present(m);
+    while (non_essential < m) {
+        DocId candidate = std::numeric_limits<DocId>::max();
+        bool any = false;
+        for (std::size_t i = 0; i < m; ++i) {
+            if (rank[i] >= non_essential && !cursors[i].done()) {
+                candidate = std::min(candidate, cursors[i].id());
+                any = true;
+            }
+        }
+        if (!any) break;
+        const bool full = heap.size() >= limit;
+        float bound = 0.0f;
+        for (std::size_t i = 0; i < m; ++i) {
+            TermList& cursor = cursors[i];
+            if (rank[i] >= non_essential) {
+                present[i] = !cursor.done() && cursor.id() == candidate;
+                if (present[i]) {
+                    weights[i] = cursor.weight();
+                    bound += weights[i];
+                    ++cursor.at;
+                }
+            } else {
+                bound += cursor.max_weight;
+            }
+        }
+        if (full && !(bound > heap.top().score)) continue;
+        float score = 0.0f;
+        for (std::size_t i = 0; i < m; ++i) {
+            TermList& cursor = cursors[i];
+            if (rank[i] >= non_essential) {
+                if (present[i]) score += weights[i];
+            } else {
+                cursor.seek(candidate);
+                if (!cursor.done() && cursor.id() == candidate) score += cursor.weight();
+            }
+        }
+        const Hit hit{candidate, score};
+        if (!full) {
+            heap.push(hit);
+        } else if (better(hit, heap.top())) {
+            heap.pop();
+            heap.push(hit);
+        } else {
+            continue;
+        }
+        if (heap.size() >= limit) {
+            const float threshold = heap.top().score;
+            while (non_essential < m && !(prefix_bound[non_essential + 1] > threshold)) {
+                ++non_essential;
+            }
+        }
+    }
+    std::vector<Hit> hits;
+    hits.reserve(heap.size());
+    while (!heap.empty()) {
+        hits.push_back(heap.top());
+        heap.pop();
+    }
+    std::reverse(hits.begin(), hits.end());
+    return hits;
+}
+
+}  // namespace revuradova::postings
