@@ -32,6 +32,7 @@ import time
 from collections.abc import Sequence
 from typing import Any, BinaryIO
 
+from revuradova.ingest import read_text
 from revuradova.ingest.listing import why_not
 from revuradova.ingest.model import Limits, Passage, Position, ReadError
 from revuradova.ingest.passages import document_passages
@@ -143,6 +144,7 @@ def _receive(stream: BinaryIO) -> Any:
 def serve() -> None:
     """A worker's main loop: limits set once, then batches read until stdin closes."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is for the parent to handle
+    read_text.IN_WORKER = True
     protocol = os.fdopen(os.dup(1), "wb")
     os.dup2(2, 1)  # a parser's prints must not corrupt the frames
     requests = os.fdopen(os.dup(0), "rb")

@@ -2,8 +2,10 @@
 
 from __future__ import annotations
 
+import importlib
 import re
 from dataclasses import replace
+from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, Position, ReadError, Section, SectionKind
 
@@ -169,12 +171,85 @@ def _tidy(text: str) -> str:
     return re.sub(r"\n{3,}", "\n\n", "\n".join(lines)).strip()
 
 
+# Block elements whose start or end ends the inline text gathered so far (a paragraph, a
+# list item's text, a table cell): each such run is one paragraph of the section.
+_INLINE_BOUNDS = frozenset(
+    "Paragraph Item TableCell BlockQuote List Table TableHead TableRow FootnoteDefinition"
+    " DefinitionList DefinitionListTitle DefinitionListDefinition".split()
+)
+
+
+# Set by isolate.serve in a worker process: there a native parser that fails (pyromark's
+# bindings abort the process when an allocation fails) costs one file, not the caller's
+# process, so the Markdown reader uses it; in the caller's process it uses markdown-it-py
+# (pure Python, MemoryError like any other code) when installed. Both give the same
+# sections but for lazy continuation lines in nested block quotes, where pulldown-cmark
+# follows the CommonMark reference implementation and markdown-it-py does not.
+IN_WORKER = False
+
+
 def read_markdown(text: str, limits: Limits) -> tuple[Section, ...]:
-    """ATX and setext headings start sections; fenced and indented code are code sections."""
-    try:
-        from markdown_it import MarkdownIt
-    except ImportError:
-        raise MissingExtra("markdown", "markdown-it-py", "markdown") from None
+    """ATX and setext headings start sections; fenced and indented code are code sections.
+
+    A heading's text is its title, a code block's its code, an HTML block's its text without
+    tags; images give their alternative text, inline HTML nothing; each paragraph, list
+    item's text and table cell is one paragraph of its section."""
+    for name in ("pyromark", "markdown_it") if IN_WORKER else ("markdown_it", "pyromark"):
+        try:
+            module = importlib.import_module(name)
+        except ImportError:
+            continue
+        if name == "pyromark":
+            return _read_pulldown(text, limits, module)
+        return _read_markdown_it(text, limits, module.MarkdownIt)
+    raise MissingExtra("markdown", "pyromark", "markdown")
+
+
+def _read_pulldown(text: str, limits: Limits, pyromark: Any) -> tuple[Section, ...]:
+    """Sections from pulldown-cmark's events (pyromark), which arrive one by one."""
+    outline = Outline(limits)
+    parts: list[str] = []
+    level = 0
+    in_html = False
+    for event in pyromark.events(text, options=pyromark.Options.ENABLE_TABLES):
+        if type(event) is str:  # SoftBreak, HardBreak, Rule
+            if event in ("SoftBreak", "HardBreak"):
+                parts.append("\n")
+            continue
+        ((kind, value),) = event.items()
+        if kind == "Text" or kind == "Code":
+            parts.append(value)
+        elif kind == "Html":
+            if in_html:
+                parts.append(value)
+        elif kind == "Start":
+            name = value if type(value) is str else next(iter(value))
+            if name == "Heading":
+                _gathered(outline, parts)
+                level = int(value["Heading"]["level"][1:])
+            elif name in ("CodeBlock", "HtmlBlock") or name in _INLINE_BOUNDS:
+                _gathered(outline, parts)
+                in_html = name == "HtmlBlock"
+        elif kind == "End":
+            name = value if type(value) is str else next(iter(value))
+            if name == "Heading":
+                outline.heading(level, "".join(parts).strip())
+                parts.clear()
+            elif name == "CodeBlock":
+                outline.block("".join(parts), "code")
+                parts.clear()
+            elif name == "HtmlBlock":
+                outline.paragraph(_strip_tags("".join(parts)))
+                parts.clear()
+                in_html = False
+            elif name in _INLINE_BOUNDS:
+                _gathered(outline, parts)
+    _gathered(outline, parts)
+    return outline.done()
+
+
+def _read_markdown_it(text: str, limits: Limits, MarkdownIt: Any) -> tuple[Section, ...]:
+    """The same sections from markdown-it-py's tokens (pure Python)."""
     try:
         tokens = MarkdownIt("commonmark").enable("table").parse(text)
     except RecursionError:
@@ -191,7 +266,9 @@ def read_markdown(text: str, limits: Limits) -> tuple[Section, ...]:
         if token.type in ("fence", "code_block"):
             outline.block(token.content, "code")
         elif token.type == "inline":
-            outline.paragraph(_inline_text(token))
+            inline = _inline_text(token)
+            if inline:  # an empty table cell adds no blank paragraph
+                outline.paragraph(inline)
         elif token.type == "html_block":
             outline.paragraph(_strip_tags(token.content))
         i += 1
@@ -208,6 +285,13 @@ def _inline_text(token) -> str:
         elif child.type == "image":
             parts.append(child.content)
     return "".join(parts)
+
+
+def _gathered(outline: Outline, parts: list[str]) -> None:
+    """The inline text gathered so far, as one paragraph."""
+    if parts:
+        outline.paragraph("".join(parts))
+        parts.clear()
 
 
 def _strip_tags(html: str) -> str:
