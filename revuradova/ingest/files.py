@@ -115,13 +115,11 @@ def _outcomes(
 ) -> Iterator[Packed]:
     """Each job's packed outcome, in order; a bounded number of batches in flight."""
     batches = _batches(files, jobs)
-    if executor is None and (workers or 1) == 1:
-        for batch in batches:
-            yield from read_isolated(batch, limits, max_words)
-        return
     own = None
     if executor is None:
-        # Threads only wait on their workers' pipes: the reading is in the workers.
+        # Threads only wait on their workers' pipes: the reading is in the workers. Even
+        # with one worker a thread keeps it busy while the caller uses what came back.
+        workers = workers or 1
         executor = own = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="ingest")
     try:
         window = 2 * (workers or os.cpu_count() or 2)

@@ -150,6 +150,9 @@ def serve() -> None:
     requests = os.fdopen(os.dup(0), "rb")
     memory = int(sys.argv[1])
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+    _, hard = resource.getrlimit(resource.RLIMIT_AS)
+    if hard != resource.RLIM_INFINITY:
+        memory = min(memory, hard)
     resource.setrlimit(resource.RLIMIT_AS, (memory, memory))
     _, cpu_hard = resource.getrlimit(resource.RLIMIT_CPU)
     while (request := _receive(requests)) is not None:
