@@ -161,7 +161,7 @@ def _ticker(progress: Progress | bool | None, total: int) -> Callable[[str | Non
     if progress is False or (progress is None and not sys.stderr.isatty()):
         return lambda path: None
     try:
-        from tqdm import tqdm  # type: ignore[import-untyped]
+        from tqdm import tqdm
     except ImportError:
         return lambda path: None
     bar = tqdm(total=total, unit="file", desc="reading")

@@ -3,9 +3,10 @@
 from __future__ import annotations
 
 from collections.abc import Iterable, Iterator
+from typing import cast
 
 from revuradova._core import PyKnowledgeObject
-from revuradova.ingest.model import Passage
+from revuradova.ingest.model import KnowledgeType, Passage, SourceType
 
 
 class Catalogue:
@@ -19,10 +20,12 @@ class Catalogue:
         self.objects: list[PyKnowledgeObject] = []
         self._passages: dict[str, Passage] = {}
         for passage in passages:
+            # The readers make only known source types, and assign() admits only known
+            # knowledge types; the core checks both again.
             obj = PyKnowledgeObject(
-                passage.source_type,
+                cast(SourceType, passage.source_type),
                 passage.key,
-                passage.knowledge_type,
+                cast(KnowledgeType, passage.knowledge_type),
                 passage.domain,
                 passage.text,
             )

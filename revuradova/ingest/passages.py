@@ -27,7 +27,8 @@ def cut(text: str, max_words: int) -> Iterator[tuple[int, int]]:
     where they fit, else whole sentences, else runs of words. Spans never split a character
     and cover every word once, in order."""
     pieces = _split(text, 0, len(text), max_words, 0)
-    start = end = None
+    start: int | None = None
+    end = 0
     words = 0
     for piece_start, piece_end, count in pieces:
         if start is not None and words + count > max_words:
@@ -163,4 +164,6 @@ def assign(passage: Passage, field: str, given: Assigner) -> Passage:
         raise ValueError(
             f"unknown knowledge type {value!r}; accepted: {', '.join(KNOWLEDGE_TYPES)}"
         )
-    return replace(passage, **{field: value})
+    if field == "knowledge_type":
+        return replace(passage, knowledge_type=value)
+    return replace(passage, domain=value)

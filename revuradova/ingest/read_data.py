@@ -6,7 +6,8 @@ import csv
 import io
 import json
 import re
-from collections.abc import Iterable
+from collections.abc import Iterable, Sequence
+from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_text import Sections
@@ -14,7 +15,7 @@ from revuradova.ingest.read_text import Sections
 
 def rows_to_sections(
     out: Sections,
-    rows: Iterable[list],
+    rows: Iterable[Sequence[object]],
     headings: tuple[str, ...],
     sheet: str | None = None,
 ) -> None:
@@ -156,7 +157,7 @@ def _escape(key: str) -> str:
     return key.replace("~", "~0").replace("/", "~1")
 
 
-def _scalar(value) -> str:
+def _scalar(value: object) -> str:
     if value is None:
         return "null"
     if value is True or value is False:
@@ -166,7 +167,7 @@ def _scalar(value) -> str:
 
 def tree_to_sections(
     out: Sections,
-    value,
+    value: object,
     headings: tuple[str, ...],
     limits: Limits,
     pointer: str = "",
@@ -180,7 +181,9 @@ def tree_to_sections(
     budget = budget or _Budget(limits)
     # (node, parent's heading path, parent's pointer, key in the parent or None, depth,
     #  whether the parent is a list)
-    stack: list[tuple] = [(value, headings, pointer, None, 0, False)]
+    stack: list[tuple[Any, tuple[str, ...], str, str | None, int, bool]] = [
+        (value, headings, pointer, None, 0, False)
+    ]
     while stack:
         node, path, where, key, depth, in_list = stack.pop()
         if key is not None:

@@ -5,6 +5,7 @@ from __future__ import annotations
 import io
 import re
 from collections import Counter
+from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_data import rows_to_sections
@@ -46,7 +47,7 @@ def read_pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | No
         document.close()
 
 
-def _outline_by_page(document) -> dict[int, tuple[str, ...]]:
+def _outline_by_page(document: Any) -> dict[int, tuple[str, ...]]:
     """The heading path in force on each page, from the PDF's bookmarks."""
     marks = []
     headings = Headings()
@@ -74,7 +75,7 @@ def _outline_by_page(document) -> dict[int, tuple[str, ...]]:
     return by_page
 
 
-def _bookmark(item) -> tuple[int | None, str | None]:
+def _bookmark(item: Any) -> tuple[int | None, str | None]:
     """A bookmark's page index and title, in pypdfium2 5's API or 4's."""
     if hasattr(item, "get_dest"):
         dest = item.get_dest()

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import importlib
 import re
+from collections.abc import Callable
 from dataclasses import replace
 from typing import Any
 
@@ -38,7 +39,7 @@ class Sections:
             raise ReadError(f"extracts more than the limit of {self._limits.max_chars} characters")
 
     def add(
-        self, headings: tuple[str, ...], text: str, kind: SectionKind = "text", **where
+        self, headings: tuple[str, ...], text: str, kind: SectionKind = "text", **where: Any
     ) -> None:
         text = text.strip("\n")
         if not text.strip():
@@ -80,7 +81,7 @@ class Outline:
     """Paragraphs gathered under the heading path in force: a heading, a code block or the
     end closes the paragraphs gathered so far into one section."""
 
-    def __init__(self, limits: Limits, join=lambda parts: "\n\n".join(parts)) -> None:
+    def __init__(self, limits: Limits, join: Callable[[list[str]], str] = "\n\n".join) -> None:
         self.sections = Sections(limits)
         self.headings = Headings()
         self._join = join
@@ -275,7 +276,7 @@ def _read_markdown_it(text: str, limits: Limits, MarkdownIt: Any) -> tuple[Secti
     return outline.done()
 
 
-def _inline_text(token) -> str:
+def _inline_text(token: Any) -> str:
     parts = []
     for child in token.children or ():
         if child.type in ("text", "code_inline", "html_inline"):

@@ -48,7 +48,7 @@ def read_bytes(
 
 
 def read_file(
-    path: str | os.PathLike,
+    path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
     source_type: str | None = None,
     limits: Limits = DEFAULT_LIMITS,
 ) -> Document:

@@ -27,7 +27,7 @@ from revuradova.ingest.reading import DEFAULT_LIMITS, read_file
 class FolderReport:
     """What a walk did: files read per source type, passages made, files skipped and why."""
 
-    files: Counter = field(default_factory=Counter)
+    files: Counter[str] = field(default_factory=Counter)
     passages: int = 0
     skipped: list[tuple[str, str]] = field(default_factory=list)
 
@@ -114,7 +114,7 @@ class _Timeout(Exception):
     pass
 
 
-def _on_alarm(signum, frame):
+def _on_alarm(signum: int, frame: object) -> None:
     raise _Timeout
 
 
