@@ -75,6 +75,21 @@ def far_corner_xlsx() -> bytes:
     return out.getvalue()
 
 
+def far_corner_reordered_xlsx() -> bytes:
+    """The same far corner, its cell's attributes in another order and a namespace prefix:
+    what a hand-made file may do to slip past a scan for the usual form."""
+    data = far_corner_xlsx()
+    sheet = zipfile.ZipFile(io.BytesIO(data)).read("xl/worksheets/sheet1.xml")
+    changed = sheet.replace(
+        b'<c r="XFD1048576" t="s">',
+        b'<x:c t="s" r="XFD1048576" '
+        b'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main">',
+    )
+    changed = changed.replace(b"</v></c></row></sheetData>", b"</v></x:c></row></sheetData>")
+    assert changed.count(b"<x:c ") == 1 and changed.count(b"</x:c>") == 1
+    return _rewrite(data, {"xl/worksheets/sheet1.xml": changed})
+
+
 def _rewrite(archive: bytes, changes: dict[str, bytes]) -> bytes:
     source = zipfile.ZipFile(io.BytesIO(archive))
     out = io.BytesIO()

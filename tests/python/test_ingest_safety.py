@@ -11,6 +11,7 @@ from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 from ingest_fixtures import (
+    far_corner_reordered_xlsx,
     far_corner_xlsx,
     long_key_json,
     lying_docx,
@@ -31,6 +32,7 @@ def bombs(tmp_path_factory):
         "strings.xlsx": shared_string_xlsx(),
         "key.json": long_key_json(),
         "corner.xlsx": far_corner_xlsx(),
+        "reordered.xlsx": far_corner_reordered_xlsx(),
     }
     for name, data in files.items():
         (folder / name).write_bytes(data)
@@ -67,6 +69,7 @@ def read_in_child(path, memory=768 << 20):
         ("strings.xlsx", "shared strings expand to 3,145,794,000 characters"),
         ("key.json", "extracts more than the limit of 16777216 characters"),
         ("corner.xlsx", "spans 17,179,869,184 cells, over the limit of 8,388,608"),
+        ("reordered.xlsx", "spans 17,179,869,184 cells, over the limit of 8,388,608"),
     ],
 )
 def test_bombs_are_refused_while_reading(bombs, name, reason):
