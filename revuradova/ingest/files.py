@@ -144,7 +144,9 @@ def _outcomes(
             submit()
     finally:
         if own is not None:
-            own.shutdown(cancel_futures=True)
+            # A caller that stops early does not wait: batches under way finish in their
+            # threads and give their workers back to the pool.
+            own.shutdown(wait=False, cancel_futures=True)
 
 
 def _ticker(progress: Progress | bool | None, total: int) -> Callable[[str | None], None]:

@@ -206,6 +206,8 @@ class Worker:
         self._out = self._process.stdout.fileno()  # type: ignore[union-attr]
         self._buffer = bytearray()
         self._largest = 0
+        self._poll = select.poll()
+        self._poll.register(self._out, select.POLLIN)
 
     def read(
         self, jobs: Sequence[Job], limits: Limits, max_words: int
@@ -259,13 +261,14 @@ class Worker:
                     payload = bytes(self._buffer[_HEADER.size : _HEADER.size + size])
                     del self._buffer[: _HEADER.size + size]
                     return _plain(payload)
-            left = None
+            wait = None
             if deadline is not None:
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise TimeoutError
-            ready, _, _ = select.select([self._out], [], [], left)
-            if not ready:
+                wait = max(1, math.ceil(left * 1000))
+            # poll, not select: a caller may hold more than FD_SETSIZE descriptors.
+            if not self._poll.poll(wait):
                 continue
             chunk = os.read(self._out, 1 << 20)
             if not chunk:
