@@ -18,7 +18,8 @@ def terms(text: str, min_bytes: int, stemmer: str) -> list[str]:
     """The analysed terms of text, in order, repeats kept.
 
     Tokens are the index's (full Unicode lower-casing, a split at every character neither
-    alphabetic nor numeric) of at least min_bytes UTF-8 bytes (>= 1); stemmer is "" (none).
+    alphabetic nor numeric) of at least min_bytes UTF-8 bytes (>= 1); stemmer is "" (none)
+    or "english" (the Snowball English stemmer, on tokens of ASCII letters and digits).
     """
 
 def spans(

@@ -2,7 +2,7 @@
 //
 //   __all__ = ["CorruptPostings", "terms", "spans", "segment", "merge", "search", "decode"]
 //   class CorruptPostings(ValueError): ...   # a postings blob that is not well-formed
-//   def terms(text: str, min_bytes: int, stemmer: str) -> list[str]: ...
+//   def terms(text: str, min_bytes: int, stemmer: str) -> list[str]: ...  # stemmer "" or "english"
 //   def spans(text: str, wanted: Collection[str], min_bytes: int,
 //             stemmer: str) -> list[tuple[int, int]]: ...
 //   def segment(ids: Sequence[int], texts: Sequence[str], min_bytes: int,

@@ -4,7 +4,9 @@ namespace revuradova::postings {
 
 Stemmer stemmer_named(std::string_view name) {
     if (name.empty()) return Stemmer::none;
-    throw InvalidInput("unknown stemmer '" + std::string(name) + "': accepted are '' (none)");
+    if (name == "english") return Stemmer::english;
+    throw InvalidInput("unknown stemmer '" + std::string(name) +
+                       "': accepted are '' (none) and 'english'");
 }
 
 Analyzer::Analyzer(std::size_t min_bytes, Stemmer stemmer)

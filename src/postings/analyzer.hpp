@@ -7,16 +7,18 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "indexing/tokenizer.hpp"
 #include "postings/errors.hpp"
+#include "text/english_stemmer.hpp"
 
 namespace revuradova::postings {
 
-enum class Stemmer { none };
+enum class Stemmer { none, english };
 
 /// std::hash of the text, for lookups by string_view without a copy.
 struct TermHash {
@@ -56,11 +58,23 @@ public:
                                                            const TermSet& wanted);
 
 private:
-    std::string_view stem(std::string_view token) { return token; }
+    // Each distinct token is stemmed once per analyzer: a batch of texts repeats its words
+    // many times, and a look-up costs a fraction of the stemmer's steps.
+    std::string_view stem(std::string_view token) {
+        if (stemmer_ == Stemmer::none) return token;
+        auto found = stems_.find(token);
+        if (found == stems_.end()) {
+            std::string stemmed(token);
+            text::stem_english(stemmed);
+            found = stems_.emplace(std::string(token), std::move(stemmed)).first;
+        }
+        return found->second;
+    }
 
     std::size_t min_bytes_;
     Stemmer stemmer_;
     std::string token_;
+    std::unordered_map<std::string, std::string, TermHash, std::equal_to<>> stems_;
 };
 
 }  // namespace revuradova::postings

@@ -2,6 +2,8 @@
 
 import ctypes
 import ctypes.util
+import pathlib
+import sysconfig
 import zlib
 from array import array
 
@@ -76,7 +78,7 @@ class TestAnalysis:
     def test_options_are_checked(self):
         with pytest.raises(ValueError, match="min_bytes"):
             P.terms("abc", 0, "")
-        with pytest.raises(ValueError, match="accepted"):
+        with pytest.raises(ValueError, match="accepted are '' \\(none\\) and 'english'"):
             P.terms("abc", 3, "porter")
         with pytest.raises(OverflowError):
             P.terms("abc", -1, "")
@@ -311,3 +313,37 @@ def test_every_truncation_and_flip_is_rejected():
             with pytest.raises(P.CorruptPostings):
                 P.decode(bytes(flipped))
     assert issubclass(P.CorruptPostings, ValueError)
+
+
+class TestEnglishStemmer:
+    def test_stems_each_kept_token(self):
+        assert P.terms("Running ÉTÉs dogs, it is", 3, "english") == ["run", "étés", "dog"]
+        assert P.terms("it is", 1, "english") == ["it", "is"]
+        text = "The runners were running; RUNS."
+        assert P.spans(text, {"run"}, 3, "english") == [(17, 24), (26, 30)]
+        terms_out, lengths = P.segment(
+            [1, 2], ["connected connections", "connecting"], 3, "english"
+        )
+        assert [(term, df) for term, df, _ in terms_out] == [("connect", 2)]
+        assert lengths == [2, 1]
+        assert P.decode(terms_out[0][2]) == [(1, 2, 2), (2, 1, 1)]
+
+    def test_equals_snowball_over_large_word_lists(self):
+        snowball = pytest.importorskip("snowballstemmer").stemmer("english")
+        # Every token of the standard library's sources (docstrings, comments, names) and of
+        # the system dictionary when there is one: tens of thousands of real words.
+        texts = [
+            path.read_text(errors="ignore")
+            for path in pathlib.Path(sysconfig.get_paths()["stdlib"]).glob("**/*.py")
+        ]
+        dictionary = pathlib.Path("/usr/share/dict/words")
+        if dictionary.exists():
+            texts.append(dictionary.read_text(errors="ignore"))
+        words = sorted(
+            {token for text in texts for token in P.terms(text, 1, "") if token.isascii()}
+        )
+        assert len(words) > 20_000
+        ours = P.terms(" ".join(words), 1, "english")
+        theirs = snowball.stemWords(words)
+        differences = [(w, a, b) for w, a, b in zip(words, ours, theirs, strict=True) if a != b]
+        assert differences == []
