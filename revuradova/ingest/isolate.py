@@ -241,7 +241,7 @@ class Worker:
             except _Died:
                 outcomes.append(self._death(limits))
                 return outcomes, False
-            except (pickle.UnpicklingError, ValueError, TypeError, EOFError):
+            except Exception:  # noqa: BLE001 - whatever the child sent, it is not a reply
                 self.kill()
                 outcomes.append("the reader sent a malformed reply")
                 return outcomes, False

@@ -190,3 +190,20 @@ def test_time_limit_with_any_executor(tmp_path, pool):
         keys, skipped = _walk_reasons(tmp_path, limits=SMALL, executor=executor)
     assert keys == NOTES
     assert skipped == {"deep.html": "took longer than the limit of 1 s"}
+
+
+def test_passages_cross_the_process_boundary_whole():
+    # Every field set away from its default, so a field the codec forgets shows.
+    import dataclasses
+    import pickle
+
+    from revuradova.ingest import Passage, Position
+    from revuradova.ingest.isolate import _plain, pack, unpack
+
+    where = Position(start=3, end=9, page=2, sheet="Budget", rows=(4, 5), pointer="/a/0")
+    passage = Passage("k#1", "k", 1, "xlsx", "data", "finance", ("Budget", "Q1"), "body \ufffd",
+                      where, "table", {"source": "scan", "lang": "en"})  # fmt: skip
+    defaults = Passage("", "", 0, "", "", "", (), "", Position())
+    for field in dataclasses.fields(Passage):
+        assert getattr(passage, field.name) != getattr(defaults, field.name), field.name
+    assert unpack(_plain(pickle.dumps(pack(passage)))) == passage
