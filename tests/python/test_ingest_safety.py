@@ -33,6 +33,8 @@ def bombs(tmp_path_factory):
         "key.json": long_key_json(),
         "corner.xlsx": far_corner_xlsx(),
         "reordered.xlsx": far_corner_reordered_xlsx(),
+        # Five million empty lists in 15 MB: some 300 MB once built.
+        "lists.json": b"[" + b"[]," * 5_000_000 + b"[]]",
     }
     for name, data in files.items():
         (folder / name).write_bytes(data)
@@ -70,6 +72,7 @@ def read_in_child(path, memory=768 << 20):
         ("key.json", "extracts more than the limit of 16777216 characters"),
         ("corner.xlsx", "spans 17,179,869,184 cells, over the limit of 8,388,608"),
         ("reordered.xlsx", "spans 17,179,869,184 cells, over the limit of 8,388,608"),
+        ("lists.json", "too many values: over the node limit of 2000000"),
     ],
 )
 def test_bombs_are_refused_while_reading(bombs, name, reason):
@@ -79,6 +82,15 @@ def test_bombs_are_refused_while_reading(bombs, name, reason):
     files, _ = list_files(bombs / name)
     ((_, outcome),) = read_files(files)
     assert isinstance(outcome, str) and reason in outcome
+
+
+def test_yaml_values_are_counted_before_the_tree_is_built():
+    from revuradova.ingest import ReadError, read_bytes
+
+    stream = b"".join(b"- item %d\n" % i for i in range(20_000))  # over 64 KiB: counted
+    with pytest.raises(ReadError, match="^too many values: over the node limit of 10000$"):
+        read_bytes(stream, "long.yaml", limits=Limits(max_nodes=10_000))
+    assert len(read_bytes(stream, "long.yaml").sections) == 1
 
 
 def test_a_reader_over_its_memory_limit_costs_only_its_file(tmp_path):
