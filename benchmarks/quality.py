@@ -30,7 +30,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import documents  # noqa: E402
 import report  # noqa: E402
 
-from revuradova.kb import KnowledgeBase  # noqa: E402
+from revuradova.kb import Analysis, KnowledgeBase  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 QUESTIONS = HERE / "data" / "quality_questions.jsonl"
@@ -74,7 +74,7 @@ def main() -> None:
     prefix = f"{docs}/"
     kb = KnowledgeBase()
     change = kb.add(docs, include=list(documents.INCLUDE), exclude=list(documents.EXCLUDE))
-    passages = kb.passages()
+    passages = list(kb.passages())
     keys = [p.key.removeprefix(prefix) for p in passages]
     questions = load_questions()
     missing = sorted({a for q in questions for a in q["answers"]} - set(keys))
@@ -87,6 +87,18 @@ def main() -> None:
         "ask": lambda q: [h.key.removeprefix(prefix) for h in kb.ask(q, TOP).hits],
         "bm25s": bm25s_system,
     }
+    # The knowledge base's other analyses, on the same passages: the measurements behind
+    # its default (Analysis()).
+    for min_bytes, stemmer in ((1, ""), (1, "english"), (2, "english"), (3, "")):
+        analysis = Analysis(min_bytes, stemmer)
+        if analysis == kb.analysis:
+            continue
+        other = KnowledgeBase(analysis=analysis)
+        other.add(docs, include=list(documents.INCLUDE), exclude=list(documents.EXCLUDE))
+        name = f"search ({min_bytes} byte{'s' * (min_bytes > 1)}, {stemmer or 'no'} stemmer)"
+        systems[name] = lambda q, other=other: [
+            h.key.removeprefix(prefix) for h in other.search(q, TOP)
+        ]
     table: dict[str, dict] = {name: defaultdict(lambda: [0, 0, 0, 0]) for name in systems}
     for q in questions:
         answers = set(q["answers"])
