@@ -15,7 +15,8 @@ from typing import Any, cast
 from revuradova._core import PyKnowledgeObject, PyQueryUnderstanding, PyRetrievalOrchestrator
 from revuradova._postings import CorruptPostings
 from revuradova.errors import BusyError, ClosedError, NotAddedError, PassageNotFound
-from revuradova.ingest import DEFAULT_WORDS, Limits, Passage, path_text
+from revuradova.ingest.model import Limits, Passage
+from revuradova.ingest.names import path_text
 from revuradova.kb import codec, schema
 from revuradova.kb.files import Reading, Transaction, absolute, read_root, under
 from revuradova.kb.index import Analysis, Index
@@ -159,7 +160,7 @@ class KnowledgeBase:
         exclude: str | Sequence[str] = (),
         follow_symlinks: bool = False,
         limits: Limits | None = None,
-        max_words: int = DEFAULT_WORDS,
+        max_words: int | None = None,
         workers: int | None = None,
         executor: Executor | None = None,
         progress: Progress = None,
@@ -169,7 +170,8 @@ class KnowledgeBase:
         under a folder. knowledge_type and domain: a constant, a mapping of globs over the
         path under the folder (first match wins), or a function of the passage (kept for
         this process only: a refresh elsewhere must be given it again). The options are
-        kept with each path and a refresh reads it with them. `workers` reads files in
+        kept with each path and a refresh reads it with them. `max_words` bounds a passage
+        (300 words when not given). `workers` reads files in
         parallel; `progress` is a callable (done, total, path), True for a bar on a
         terminal, False for none. Raises FileNotFoundError for a path that does not exist;
         files that cannot be read are in the change's `skipped`."""

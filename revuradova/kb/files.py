@@ -15,7 +15,9 @@ from dataclasses import dataclass, field
 from fnmatch import fnmatchcase
 from typing import Any
 
-from revuradova.ingest import FoundFile, Passage, list_files, path_bytes, path_text, read_files
+from revuradova.ingest.listing import FoundFile, list_files
+from revuradova.ingest.model import Passage
+from revuradova.ingest.names import path_bytes, path_text
 from revuradova.kb import codec
 from revuradova.kb.index import SEGMENT_PASSAGES, Index
 from revuradova.kb.options import Options
@@ -145,6 +147,8 @@ def read_root(
 
     def domain(file: FoundFile) -> str:
         return file.relative.split("/", 1)[0] if is_folder and "/" in file.relative else "general"
+
+    from revuradova.ingest.files import read_files  # the readers, when there is reading to do
 
     outcomes = read_files(
         to_read, key_paths=[path_text(f.path) for f in to_read],

@@ -10,7 +10,11 @@ from dataclasses import dataclass
 from typing import Any
 
 from revuradova.errors import OptionError
-from revuradova.ingest import DEFAULT_WORDS, KNOWLEDGE_TYPES, Limits, Passage
+from revuradova.ingest.model import KNOWLEDGE_TYPES, Limits, Passage
+
+# The readers' passage size (revuradova.ingest.passages.DEFAULT_WORDS), without importing
+# the readers to open a base.
+DEFAULT_WORDS = 300
 
 Assigner = str | Mapping[str, str] | Callable[[Passage], str] | None
 
@@ -39,7 +43,7 @@ class Options:
         exclude: str | Sequence[str],
         follow_symlinks: bool,
         limits: Limits | None,
-        max_words: int,
+        max_words: int | None,
     ) -> Options:
         """Options from add()'s arguments, each checked: TypeError for a wrong type,
         ValueError for a wrong value, naming the argument and what it accepts."""
@@ -64,6 +68,8 @@ class Options:
             raise TypeError(
                 f"limits must be a revuradova.ingest.Limits, not {type(limits).__name__}"
             )
+        if max_words is None:
+            max_words = DEFAULT_WORDS
         if not isinstance(max_words, int) or isinstance(max_words, bool):
             raise TypeError(f"max_words must be an int, not {type(max_words).__name__}")
         if max_words < 1:

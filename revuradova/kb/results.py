@@ -7,7 +7,7 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 
 from revuradova.errors import ClosedError
-from revuradova.ingest import Passage, Position
+from revuradova.ingest.model import Passage, Position
 from revuradova.kb.snippets import Finder, Snippet, make_snippet
 
 __all__ = ["Answer", "Change", "ClosedError", "Hit", "Status", "Where"]
