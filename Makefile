@@ -89,7 +89,7 @@ lint: install
 	echo "clang-format --dry-run -Werror ($$(echo $$files | wc -w) C++ sources)"; \
 	$(VENV)/bin/clang-format --dry-run -Werror $$files
 
-# The core, the C++ tests and the module under AddressSanitizer and UndefinedBehaviorSanitizer,
+# The core, the C++ tests and the modules under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then both suites against that build. The interpreter is not instrumented: libasan is
 # preloaded into it, and leak detection is off for pytest because CPython deliberately keeps
 # objects alive at exit (the C++ tests run with leak detection on). PYTHONMALLOC=malloc lets
@@ -108,8 +108,8 @@ sanitize: install
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 $(VENV)/bin/ctest --test-dir $(SAN_BUILD) --output-on-failure
 	rm -rf $(SAN_BUILD)/pkg && mkdir -p $(SAN_BUILD)/pkg/revuradova
-	cp -r revuradova/__init__.py revuradova/_core.pyi revuradova/_postings.pyi revuradova/py.typed \
-	  revuradova/ingest revuradova/kb $(SAN_BUILD)/pkg/revuradova/
+	cp -r revuradova/. $(SAN_BUILD)/pkg/revuradova/
+	rm -f $(SAN_BUILD)/pkg/revuradova/*.so
 	cp $(SAN_BUILD)/_core*.so $(SAN_BUILD)/_postings*.so $(SAN_BUILD)/pkg/revuradova/
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 	  REVURADOVA_SANITIZED=1 PYTHONPATH=$(abspath $(SAN_BUILD)/pkg) \

@@ -29,17 +29,21 @@ TEST(Crc32, KnownValues) {
     EXPECT_EQ(crc32(""), 0u);
     EXPECT_EQ(crc32("123456789"), 0xCBF43926u);
     EXPECT_EQ(crc32("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
-    // The eight-byte loop and the byte loop agree on every split of a longer input.
+    // The sixteen-byte loop and the bitwise definition agree on every length and offset.
     std::string long_text;
     for (int i = 0; i < 300; ++i) long_text.push_back(static_cast<char>(i * 7 + 3));
-    std::uint32_t bytewise = 0xFFFFFFFFu;
-    for (const char c : long_text) {
-        bytewise ^= static_cast<unsigned char>(c);
-        for (int bit = 0; bit < 8; ++bit) {
-            bytewise = (bytewise >> 1) ^ ((bytewise & 1u) != 0 ? 0xEDB88320u : 0u);
+    for (std::size_t start = 0; start < 20; ++start) {
+        std::uint32_t bitwise = 0xFFFFFFFFu;
+        for (std::size_t end = start; end <= long_text.size(); ++end) {
+            EXPECT_EQ(crc32(std::string_view(long_text).substr(start, end - start)),
+                      bitwise ^ 0xFFFFFFFFu);
+            if (end == long_text.size()) break;
+            bitwise ^= static_cast<unsigned char>(long_text[end]);
+            for (int bit = 0; bit < 8; ++bit) {
+                bitwise = (bitwise >> 1) ^ ((bitwise & 1u) != 0 ? 0xEDB88320u : 0u);
+            }
         }
     }
-    EXPECT_EQ(crc32(long_text), bytewise ^ 0xFFFFFFFFu);
 }
 
 TEST(PostingsCodec, GoldenBlob) {
