@@ -5,82 +5,11 @@ from __future__ import annotations
 import io
 import re
 from collections import Counter
-from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_data import rows_to_sections
-from revuradova.ingest.read_text import Headings, Outline, Sections
+from revuradova.ingest.read_text import Outline, Sections
 from revuradova.ingest.source import inflate_archive, stored_archive
-
-
-def read_pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
-    """One section per page, under the outline's titles for that page when it has any."""
-    try:
-        import pypdfium2 as pdfium
-    except ImportError:
-        raise MissingExtra("pdf", "pypdfium2", "pdf") from None
-    try:
-        document = pdfium.PdfDocument(data)
-    except pdfium.PdfiumError as error:
-        reason = str(error)
-        if "password" in reason.lower():
-            raise ReadError("encrypted PDF (needs a password)") from None
-        raise ReadError(f"corrupt or unreadable PDF: {reason}") from None
-    try:
-        title = (document.get_metadata_value("Title") or "").strip() or None
-        outline = _outline_by_page(document)
-        out = Sections(limits)
-        for index in range(len(document)):
-            page = document[index]
-            textpage = page.get_textpage()
-            try:
-                text = textpage.get_text_bounded()
-            finally:
-                textpage.close()
-                page.close()
-            text = text.replace("\r\n", "\n").replace("\r", "\n")
-            out.add(outline.get(index, (title,) if title else ()), text, page=index + 1)
-        return out.done(), title
-    except pdfium.PdfiumError as error:
-        raise ReadError(f"corrupt PDF: {error}") from None
-    finally:
-        document.close()
-
-
-def _outline_by_page(document: Any) -> dict[int, tuple[str, ...]]:
-    """The heading path in force on each page, from the PDF's bookmarks."""
-    marks = []
-    headings = Headings()
-    try:
-        for item in document.get_toc(max_depth=8):
-            page, title = _bookmark(item)
-            if page is None:
-                continue
-            headings.push(item.level, (title or "").strip())
-            marks.append((page, headings.path))
-    except MemoryError:
-        raise
-    except Exception:  # noqa: BLE001 - a broken outline only loses headings
-        return {}
-    by_page: dict[int, tuple[str, ...]] = {}
-    marks.sort(key=lambda mark: mark[0])
-    current: tuple[str, ...] = ()
-    position = 0
-    for page in range(len(document)):
-        while position < len(marks) and marks[position][0] <= page:
-            current = marks[position][1]
-            position += 1
-        if current:
-            by_page[page] = current
-    return by_page
-
-
-def _bookmark(item: Any) -> tuple[int | None, str | None]:
-    """A bookmark's page index and title, in pypdfium2 5's API or 4's."""
-    if hasattr(item, "get_dest"):
-        dest = item.get_dest()
-        return (dest.get_index() if dest is not None else None), item.get_title()
-    return item.page_index, item.title
 
 
 def read_docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:

@@ -172,3 +172,47 @@ def long_key_json(key_length: int = 512 * 1024, elements: int = 900) -> bytes:
 def nested_divs(depth: int = 80_000) -> bytes:
     """A page the HTML parser takes seconds on: its time grows with the square of the depth."""
     return b"<div>" * depth + b"deep" + b"</div>" * depth
+
+
+# Documents as real tools publish them: page furniture, site menus, spreadsheets' types.
+
+MANUAL_CHAPTERS = (
+    ("Installing the widget", ["Unpack the archive. The de-\nfault prefix is /usr/local."]),
+    # Long enough to run over a second page.
+    (
+        "Configuring the widget",
+        ["Edit widget.conf to set the port."] * 12 + ["Restart after edits."],
+    ),
+    ("Removing the widget", ["Delete the prefix. Config files stay in place."]),
+)
+
+
+def manual_pdf(outline: bool = True) -> bytes:
+    """A manual typeset by fpdf2: a running header and a page-numbered footer on every page,
+    chapter titles set large (and bookmarked when `outline`), a hyphen at a line's end."""
+    from fpdf import FPDF
+
+    class Manual(FPDF):
+        def header(self):
+            self.set_font("helvetica", size=9)
+            self.cell(0, 8, "WIDGET(1) Widget Manual WIDGET(1)", new_x="LMARGIN", new_y="NEXT")
+
+        def footer(self):
+            self.set_y(-15)
+            self.set_font("helvetica", size=9)
+            self.cell(0, 8, f"Page {self.page_no()}", align="C")
+
+    pdf = Manual()
+    for number, (title, paragraphs) in enumerate(MANUAL_CHAPTERS, 1):
+        pdf.add_page()
+        pdf.set_font("helvetica", "B", size=18)
+        if outline:
+            pdf.start_section(f"{number} {title}")
+        pdf.cell(0, 12, f"{number} {title}", new_x="LMARGIN", new_y="NEXT")
+        pdf.set_font("helvetica", size=11)
+        for paragraph in paragraphs:
+            pdf.multi_cell(0, 6, paragraph, new_x="LMARGIN", new_y="NEXT")
+            pdf.multi_cell(
+                0, 6, "More words on the subject of widgets. " * 8, new_x="LMARGIN", new_y="NEXT"
+            )
+    return bytes(pdf.output())
