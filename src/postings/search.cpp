@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <queue>
 #include <string>
 
@@ -52,11 +53,12 @@ struct Scored {
 /// Every blob is decoded whole, weights computed in the same tight loop: a corrupt byte is
 /// reported wherever it is, and the loop runs faster than cursors decoding side by side.
 struct TermList {
-    std::vector<Scored> postings;
+    std::unique_ptr<Scored[]> postings;  // `size` of them
+    std::size_t size = 0;
     float max_weight = 0.0f;
     std::size_t at = 0;
 
-    bool done() const { return at == postings.size(); }
+    bool done() const { return at == size; }
     DocId id() const { return postings[at].id; }
     float weight() const { return postings[at].weight; }
 
@@ -65,20 +67,35 @@ struct TermList {
         std::size_t step = 1;
         std::size_t low = at;
         std::size_t high = at;
-        while (high < postings.size() && postings[high].id < target) {
+        while (high < size && postings[high].id < target) {
             low = high + 1;
             high += step;
             step *= 2;
         }
-        high = std::min(high, postings.size());
-        const auto first = postings.begin();
+        high = std::min(high, size);
+        const Scored* first = postings.get();
         at = static_cast<std::size_t>(
-            std::lower_bound(first + static_cast<std::ptrdiff_t>(low),
-                             first + static_cast<std::ptrdiff_t>(high), target,
+            std::lower_bound(first + low, first + high, target,
                              [](const Scored& s, DocId id) { return s.id < id; }) -
             first);
     }
 };
+
+/// Writes the live postings of `reader`, from `posting` (its first) on, to `out`, and
+/// returns the end of what it wrote. The reader, the cursor and the running maximum are
+/// copies: kept in registers, not stored back on every posting.
+Scored* append_live(PostingsReader reader, Posting posting, DeletedIds::Cursor deleted,
+                    TermWeights& weight_of, Scored* out, float& max_weight) {
+    float highest = max_weight;
+    do {
+        if (deleted.deleted(posting.id)) continue;
+        const float weight = weight_of(posting.tf, posting.length);
+        highest = std::max(highest, weight);
+        *out++ = Scored{posting.id, weight};
+    } while (reader.next(posting));
+    max_weight = highest;
+    return out;
+}
 
 TermList load_term(const QueryTerm& term, float avg_doc_length, float idf,
                    const DeletedIds& deleted) {
@@ -102,34 +119,29 @@ TermList load_term(const QueryTerm& term, float avg_doc_length, float idf,
 
     TermWeights weight_of(avg_doc_length, idf);
     TermList list;
-    list.postings.reserve(total);
+    // Left uninitialised: every slot up to `size` is written before it is read.
+    list.postings.reset(new Scored[total]);
+    Scored* const begin = list.postings.get();
+    Scored* end = begin;
     std::vector<std::size_t> run_ends;
     bool separate = true;
     for (Segment& segment : segments) {
         if (segment.empty) continue;
-        DeletedIds::Cursor cursor(deleted);
-        if (!run_ends.empty() && !list.postings.empty() &&
-            list.postings.back().id >= segment.first.id) {
-            separate = false;
-        }
-        Posting p = segment.first;
-        do {
-            if (cursor.deleted(p.id)) continue;
-            const float weight = weight_of(p.tf, p.length);
-            list.max_weight = std::max(list.max_weight, weight);
-            list.postings.push_back(Scored{p.id, weight});
-        } while (segment.reader.next(p));
-        run_ends.push_back(list.postings.size());
+        if (end != begin && (end - 1)->id >= segment.first.id) separate = false;
+        end = append_live(segment.reader, segment.first, DeletedIds::Cursor(deleted), weight_of,
+                          end, list.max_weight);
+        run_ends.push_back(static_cast<std::size_t>(end - begin));
     }
+    list.size = static_cast<std::size_t>(end - begin);
     if (!separate) {
         std::vector<std::vector<Scored>> runs;
-        std::size_t begin = 0;
-        for (const std::size_t end : run_ends) {
-            runs.emplace_back(list.postings.begin() + static_cast<std::ptrdiff_t>(begin),
-                              list.postings.begin() + static_cast<std::ptrdiff_t>(end));
-            begin = end;
+        std::size_t run_begin = 0;
+        for (const std::size_t run_end : run_ends) {
+            runs.emplace_back(begin + run_begin, begin + run_end);
+            run_begin = run_end;
         }
-        list.postings = merge_runs(runs, [](const Scored& s) { return s.id; });
+        const std::vector<Scored> merged = merge_runs(runs, [](const Scored& s) { return s.id; });
+        std::copy(merged.begin(), merged.end(), begin);
     }
     return list;
 }
