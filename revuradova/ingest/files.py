@@ -7,8 +7,9 @@ import sys
 from collections import deque
 from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
+from revuradova.ingest.boilerplate import without_repeated
 from revuradova.ingest.isolate import Job, Packed, read_isolated, unpack
 from revuradova.ingest.listing import FoundFile
 from revuradova.ingest.model import Limits, Passage
@@ -79,15 +80,27 @@ def read_files(
         domain = domains[i] if domains is not None else default_domain(found.relative)
         jobs.append((found.path, found.device, found.inode, found.relative, key, domain))
     tick = _ticker(progress, len(files))
-    outcomes = _outcomes(files, jobs, limits, max_words, workers, executor)
-    for found, packed in zip(files, outcomes, strict=True):
-        tick(found.relative)
-        if isinstance(packed, str):
-            yield found, packed
-        else:
-            source_type, passages, digest = packed
-            yield found, FileRead(source_type, [unpack(p) for p in passages], digest)
+
+    def unpacked() -> Iterator[FileRead | str]:
+        outcomes = _outcomes(files, jobs, limits, max_words, workers, executor)
+        for found, packed in zip(files, outcomes, strict=True):
+            tick(found.relative)
+            if isinstance(packed, str):
+                yield packed
+            else:
+                source_type, passages, digest = packed
+                yield FileRead(source_type, [unpack(p) for p in passages], digest)
+
+    yield from without_repeated(files, unpacked(), _passages_of, _with_passages)
     tick(None)
+
+
+def _passages_of(outcome: FileRead | str) -> list[Passage] | None:
+    return outcome.passages if isinstance(outcome, FileRead) else None
+
+
+def _with_passages(outcome: FileRead | str, passages: list[Passage]) -> FileRead | str:
+    return replace(outcome, passages=passages) if isinstance(outcome, FileRead) else outcome
 
 
 def _batches(files: list[FoundFile], jobs: list[Job]) -> list[list[Job]]:

@@ -5,7 +5,6 @@ from __future__ import annotations
 import importlib
 import re
 from collections.abc import Callable
-from dataclasses import replace
 from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, Position, ReadError, Section, SectionKind
@@ -164,14 +163,6 @@ def _underlined_title(lines: list[str], i: int) -> tuple[str, tuple[str, bool], 
     return title.strip(), (under.group(1), bool(over)), start + 2 - i
 
 
-_SPACES = re.compile(r"[ \t\r\f\v]+")
-
-
-def _tidy(text: str) -> str:
-    lines = [_SPACES.sub(" ", line).strip() for line in text.split("\n")]
-    return re.sub(r"\n{3,}", "\n\n", "\n".join(lines)).strip()
-
-
 # Block elements whose start or end ends the inline text gathered so far (a paragraph, a
 # list item's text, a table cell): each such run is one paragraph of the section.
 _INLINE_BOUNDS = frozenset(
@@ -297,55 +288,3 @@ def _gathered(outline: Outline, parts: list[str]) -> None:
 
 def _strip_tags(html: str) -> str:
     return re.sub(r"<[^>]*>", " ", html).strip()
-
-
-# Elements whose text is dropped: code that runs, styling, navigation and page furniture.
-_DROPPED = "script, style, noscript, template, nav, svg, iframe, [role=navigation], [hidden]"
-_BLOCKS = frozenset(
-    "p div li ul ol dl dt dd tr table thead tbody section article main aside header footer "
-    "blockquote pre br hr form figure figcaption td th caption details summary address".split()
-)
-_HEADINGS = {f"h{n}": n for n in range(1, 7)}
-
-
-def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
-    """The page's title and its sections: h1-h6 start sections, <pre> is code."""
-    try:
-        from selectolax.lexbor import LexborHTMLParser
-    except ImportError:
-        raise MissingExtra("html", "selectolax", "html") from None
-    tree = LexborHTMLParser(text)
-    title_node = tree.css_first("title")
-    title = _tidy(title_node.text()) if title_node is not None else None
-    for node in tree.css(_DROPPED):
-        node.decompose()
-    root = tree.body or tree.root
-    outline = Outline(limits, join=lambda parts: _tidy("".join(parts)))
-    # Depth-first in document order with an explicit stack: a page nested 100,000 deep
-    # must not exhaust the interpreter's recursion.
-    stack = [(root, False)] if root is not None else []
-    while stack:
-        node, leaving = stack.pop()
-        tag = node.tag
-        if leaving:
-            outline.paragraph("\n")
-            continue
-        if tag == "-text":
-            outline.paragraph(node.text_content or "")
-            continue
-        if tag in _HEADINGS:
-            outline.heading(_HEADINGS[tag], _tidy(node.text(deep=True)))
-            continue
-        if tag == "pre":
-            outline.block(node.text(deep=True), "code")
-            continue
-        if tag in _BLOCKS:
-            outline.paragraph("\n")
-            stack.append((node, True))
-        children = list(node.iter(include_text=True))
-        stack.extend([(child, False) for child in reversed(children)])
-    sections = outline.done()
-    if title:
-        # Text before the first heading has the page's title as its heading path.
-        sections = tuple([replace(s, headings=s.headings or (title,)) for s in sections])
-    return sections, title

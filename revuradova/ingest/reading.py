@@ -6,9 +6,10 @@ import os
 
 from revuradova.ingest.model import SOURCE_TYPES, Document, Limits, ReadError, Section
 from revuradova.ingest.read_data import read_csv, read_json, read_yaml
+from revuradova.ingest.read_html import read_html
 from revuradova.ingest.read_office import read_docx, read_xlsx
 from revuradova.ingest.read_pdf import read_pdf
-from revuradova.ingest.read_text import read_html, read_markdown, read_plain
+from revuradova.ingest.read_text import read_markdown, read_plain
 from revuradova.ingest.source import (
     confirm_type,
     decode_text,

@@ -216,3 +216,37 @@ def manual_pdf(outline: bool = True) -> bytes:
                 0, 6, "More words on the subject of widgets. " * 8, new_x="LMARGIN", new_y="NEXT"
             )
     return bytes(pdf.output())
+
+
+def site_page(name: str, body: str, note: str = "") -> bytes:
+    """A page of a documentation site as a Sphinx theme writes it: a banner, a related-pages
+    bar, a sidebar with the site's table of contents, permalink anchors beside headings, a
+    copyright footer, and a menu the theme marks by nothing but sitting on every page."""
+    return f"""<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>{name} &#8212; Widget 2.0 docs</title>
+<script src="_static/doctools.js"></script></head>
+<body>
+<header class="site-header"><a href="index.html">Widget docs</a></header>
+<div class="related" role="navigation" aria-label="related navigation"><h3>Navigation</h3>
+<ul><li><a href="genindex.html">index</a></li><li><a href="next.html">next</a> |</li></ul></div>
+<div class="document"><div class="documentwrapper"><div class="bodywrapper">
+<div class="body" role="main">
+<section id="{name.lower()}"><h1>{name}<a class="headerlink" href="#{name.lower()}"
+ title="Link to this heading">¶</a></h1>
+<p>{body}</p>
+<section id="limits"><h2>Limits<a class="headerlink" href="#limits">¶</a></h2>
+<table class="docutils align-default">
+<thead><tr class="row-odd"><th class="head"><p>setting</p></th>
+<th class="head"><p>default</p></th></tr></thead>
+<tbody><tr class="row-even"><td><p>port</p></td><td><p>8080</p></td></tr>
+<tr class="row-odd"><td><p>workers</p></td><td><p>4</p></td></tr></tbody></table>
+</section></section>
+<p>{note}</p>
+<p>Download the ebook</p>
+<p>Report a problem with this page</p>
+</div></div></div>
+<div class="sphinxsidebar" role="complementary"><h3><a href="index.html">Table of Contents</a></h3>
+<ul><li><a href="install.html">Installing</a></li><li><a href="usage.html">Using</a></li></ul>
+</div></div>
+<div class="footer">&#169;2024, Widget Developers. Created using Sphinx.</div>
+</body></html>""".encode()

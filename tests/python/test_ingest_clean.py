@@ -2,9 +2,9 @@
 values written as the writing tool meant them."""
 
 import pytest
-from ingest_fixtures import MANUAL_CHAPTERS, manual_pdf
+from ingest_fixtures import MANUAL_CHAPTERS, manual_pdf, site_page
 
-from revuradova.ingest import read_bytes
+from revuradova.ingest import read_bytes, read_file, read_folder
 
 
 def extracted(document):
@@ -37,3 +37,55 @@ def test_pdf_furniture_hyphens_and_headings(outline):
     ]
     assert document.sections[1].text.startswith("Edit widget.conf")
     assert "Restart after edits." in document.sections[2].text
+
+
+def test_html_site_furniture_permalinks_and_tables():
+    document = read_bytes(site_page("Installing", "Run the installer as root."), "i.html")
+    assert [(s.headings, s.kind, s.text) for s in document.sections] == [
+        (("Installing",), "text", "Run the installer as root."),
+        (("Installing", "Limits"), "table", "setting: port\ndefault: 8080"),
+        (("Installing", "Limits"), "table", "setting: workers\ndefault: 4"),
+        # Marked by nothing: left for the folder walk to find repeated.
+        (("Installing", "Limits"), "text", "Download the ebook\n\nReport a problem with this page"),
+    ]
+    assert_offsets(document)
+    # Inside an article, a <header> holds the article's title; a class that wraps the
+    # content keeps it even when it names the sidebar beside it.
+    page = (
+        b"<body><div class='main-with-sidebar'><article><header><h1>Leave</h1></header>"
+        b"<p>Ask your lead.</p><aside class='note'>Note kept.</aside></article>"
+        b"<aside>Elsewhere</aside></div><div id='breadcrumbs'>Home</div>"
+        b"<p>See <a href='#x'>#</a> the section.</p></body>"
+    )
+    assert [(s.headings, s.text) for s in read_bytes(page, "l.html").sections] == [
+        (("Leave",), "Ask your lead.\n\nNote kept.\n\nSee the section."),
+    ]
+
+
+def test_blocks_repeated_across_a_sites_pages(tmp_path):
+    site = tmp_path / "site"
+    site.mkdir()
+    topics = ["Installing", "Configuring", "Upgrading", "Removing"]
+    for topic in topics:
+        note = f"{topic} takes a minute." if topic == "Upgrading" else ""
+        (site / f"{topic.lower()}.html").write_bytes(site_page(topic, f"How {topic}.", note))
+    # Alone in its folder, the same blocks are the page's own.
+    (tmp_path / "blog.html").write_bytes(site_page("News", "Version 2 is out."))
+    walks = [list(read_folder(tmp_path, workers=w, progress=False)) for w in (1, 2)]
+    assert walks[0] == walks[1]
+    passages = walks[0]
+    by_file: dict[str, list] = {}
+    for passage in passages:
+        by_file.setdefault(passage.path, []).append(passage)
+    assert "Download the ebook" in by_file["blog.html"][-1].body
+    for topic in topics:
+        mine = by_file[f"site/{topic.lower()}.html"]
+        assert [p.key for p in mine] == [f"site/{topic.lower()}.html#{n}" for n in range(len(mine))]
+        assert not any("ebook" in p.body or "Report a problem" in p.body for p in mine)
+        assert mine[0].body == f"How {topic}."
+    # A passage that held a page's own words and the repeated blocks keeps its words, its
+    # offsets narrowed to them.
+    last = by_file["site/upgrading.html"][-1]
+    assert last.body == "Upgrading takes a minute."
+    text = extracted(read_file(site / "upgrading.html"))
+    assert text[last.position.start : last.position.end] == last.body
