@@ -53,7 +53,7 @@ struct Scored {
 /// Every blob is decoded whole, weights computed in the same tight loop: a corrupt byte is
 /// reported wherever it is, and the loop runs faster than cursors decoding side by side.
 struct TermList {
-    std::unique_ptr<Scored[]> postings;  // `size` of them
+    Scored* postings = nullptr;  // `size` of them, in the query's one buffer
     std::size_t size = 0;
     float max_weight = 0.0f;
     std::size_t at = 0;
@@ -73,7 +73,7 @@ struct TermList {
             step *= 2;
         }
         high = std::min(high, size);
-        const Scored* first = postings.get();
+        const Scored* first = postings;
         at = static_cast<std::size_t>(
             std::lower_bound(first + low, first + high, target,
                              [](const Scored& s, DocId id) { return s.id < id; }) -
@@ -97,35 +97,42 @@ Scored* append_live(PostingsReader reader, Posting posting, DeletedIds::Cursor d
     return out;
 }
 
-TermList load_term(const QueryTerm& term, float avg_doc_length, float idf,
-                   const DeletedIds& deleted) {
-    // Segments usually cover separate id ranges: read in the order of their first ids, they
-    // append to one list already sorted. Overlapping ones are merged afterwards.
+/// A term's blobs, checked and ordered by their first ids: segments usually cover separate
+/// id ranges, and read in that order they append to one list already sorted.
+struct OpenedTerm {
     struct Segment {
         PostingsReader reader;
         Posting first{};
         bool empty = false;
     };
     std::vector<Segment> segments;
-    segments.reserve(term.blobs.size());
-    std::size_t total = 0;
-    for (const std::string_view blob : term.blobs) {
-        Segment& segment = segments.emplace_back(Segment{PostingsReader(blob)});
-        segment.empty = !segment.reader.next(segment.first);
-        total += segment.reader.size();
-    }
-    std::sort(segments.begin(), segments.end(),
-              [](const Segment& a, const Segment& b) { return a.first.id < b.first.id; });
+    std::size_t total = 0;  // postings, deleted ones included
+};
 
+OpenedTerm open_term(const QueryTerm& term) {
+    OpenedTerm opened;
+    opened.segments.reserve(term.blobs.size());
+    for (const std::string_view blob : term.blobs) {
+        auto& segment = opened.segments.emplace_back(OpenedTerm::Segment{PostingsReader(blob)});
+        segment.empty = !segment.reader.next(segment.first);
+        opened.total += segment.reader.size();
+    }
+    std::sort(opened.segments.begin(), opened.segments.end(),
+              [](const auto& a, const auto& b) { return a.first.id < b.first.id; });
+    return opened;
+}
+
+/// The live postings of `opened`, written from `begin` (room for opened.total), in id order;
+/// overlapping segments are merged after reading.
+TermList load_term(OpenedTerm& opened, float avg_doc_length, float idf, const DeletedIds& deleted,
+                   Scored* begin) {
     TermWeights weight_of(avg_doc_length, idf);
     TermList list;
-    // Left uninitialised: every slot up to `size` is written before it is read.
-    list.postings.reset(new Scored[total]);
-    Scored* const begin = list.postings.get();
+    list.postings = begin;
     Scored* end = begin;
     std::vector<std::size_t> run_ends;
     bool separate = true;
-    for (Segment& segment : segments) {
+    for (OpenedTerm::Segment& segment : opened.segments) {
         if (segment.empty) continue;
         if (end != begin && (end - 1)->id >= segment.first.id) separate = false;
         end = append_live(segment.reader, segment.first, DeletedIds::Cursor(deleted), weight_of,
@@ -171,11 +178,24 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
     }
     const float avg_doc_length = static_cast<float>(total_length) / static_cast<float>(doc_count);
     const std::size_t m = terms.size();
+    std::vector<OpenedTerm> opened;
+    opened.reserve(m);
+    std::size_t total = 0;
+    for (const QueryTerm& term : terms) {
+        opened.push_back(open_term(term));
+        total += opened.back().total;
+    }
+    // One buffer for the whole query, left uninitialised (every slot is written before it is
+    // read): the allocator then keeps it from one query to the next, where one buffer per term
+    // would be handed back to the system and faulted in again each time.
+    const std::unique_ptr<Scored[]> buffer(new Scored[total]);
     std::vector<TermList> cursors;
     cursors.reserve(m);
-    for (const QueryTerm& term : terms) {
-        const float idf = BM25Scorer::inverse_document_frequency(doc_count, term.doc_freq);
-        cursors.push_back(load_term(term, avg_doc_length, idf, deleted));
+    Scored* next = buffer.get();
+    for (std::size_t i = 0; i < m; ++i) {
+        const float idf = BM25Scorer::inverse_document_frequency(doc_count, terms[i].doc_freq);
+        cursors.push_back(load_term(opened[i], avg_doc_length, idf, deleted, next));
+        next += opened[i].total;
     }
 
     // MaxScore: with df <= N every weight is >= 0, and float addition is monotone, so a
