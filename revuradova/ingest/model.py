@@ -27,7 +27,9 @@ class Position:
     ``start``/``end`` are character offsets into the text the reader extracted from the whole
     file (the concatenation of its sections' texts, each followed by a blank line); ``page``
     counts from 1; ``rows`` is a half-open range of 1-based data rows (the header is row 0);
-    ``pointer`` is a JSON pointer (RFC 6901) for JSON and YAML.
+    ``pointer`` is a JSON pointer (RFC 6901) for JSON and YAML: a passage of several
+    elements of one array has the array's pointer, and ``rows`` the elements' range,
+    counted from 1.
     """
 
     start: int = 0

@@ -75,39 +75,61 @@ def _split(
             yield from _split(text, piece_start, piece_end, max_words, level + 1)
 
 
+def _group_key(section: Section) -> tuple[object, ...] | None:
+    """What consecutive sections must share to be grouped: table rows under one heading
+    path of one sheet; records that are elements of one array."""
+    if section.kind == "table":
+        return ("table", section.headings, section.position.sheet)
+    pointer = section.position.pointer
+    if section.kind == "record" and pointer and section.headings:
+        parent, _, index = pointer.rpartition("/")
+        if index.isdigit():
+            return ("record", section.headings[:-1], parent)
+    return None
+
+
+def _merged(group: list[Section]) -> Section:
+    first, last = group[0], group[-1]
+    if len(group) == 1 and first.kind == "record":
+        return first
+    text = "\n\n".join([s.text for s in group])
+    if first.kind == "record":
+        # The array's heading path and pointer; rows: its elements, counted from 1.
+        parent, _, index = (first.position.pointer or "").rpartition("/")
+        last_index = int((last.position.pointer or "").rpartition("/")[2])
+        position = replace(
+            first.position, end=last.position.end, pointer=parent,
+            rows=(int(index) + 1, last_index + 2),
+        )  # fmt: skip
+        return Section(first.headings[:-1], text, position, "record")
+    rows = None
+    if first.position.rows and last.position.rows:
+        rows = (first.position.rows[0], last.position.rows[1])
+    position = replace(first.position, end=last.position.end, rows=rows)
+    return Section(first.headings, text, position, "table")
+
+
 def _group_rows(sections: tuple[Section, ...], max_words: int) -> Iterator[Section]:
-    """Consecutive table rows under one heading path become one section of several rows."""
+    """Consecutive table rows under one heading path, and consecutive records that are
+    elements of one array, become one section of several, up to max_words words."""
     group: list[Section] = []
+    key: tuple[object, ...] | None = None
     words = 0
-
-    def merged() -> Section:
-        first, last = group[0], group[-1]
-        text = "\n\n".join([s.text for s in group])
-        rows = None
-        if first.position.rows and last.position.rows:
-            rows = (first.position.rows[0], last.position.rows[1])
-        position = replace(first.position, end=last.position.end, rows=rows)
-        return Section(first.headings, text, position, "table")
-
     for section in sections:
         count = len(section.text.split())
-        fits = (
-            group
-            and section.kind == "table"
-            and section.headings == group[0].headings
-            and section.position.sheet == group[0].position.sheet
-            and words + count <= max_words
-        )
+        section_key = _group_key(section)
+        fits = group and section_key == key and words + count <= max_words
         if group and not fits:
-            yield merged()
+            yield _merged(group)
             group, words = [], 0
-        if section.kind == "table":
+        if section_key is not None:
             group.append(section)
+            key = section_key
             words += count
         else:
             yield section
     if group:
-        yield merged()
+        yield _merged(group)
 
 
 def document_passages(

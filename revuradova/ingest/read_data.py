@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import csv
+import datetime
 import io
 import json
 import re
@@ -11,6 +12,25 @@ from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_text import Sections
+
+
+def cell_text(cell: object) -> str:
+    """A cell's value as a person reads it: whole numbers without ".0" (spreadsheets store
+    every number as a float), others to the 15 digits a spreadsheet shows, dates as ISO
+    dates (a time only when there is one)."""
+    if cell is None:
+        return ""
+    if isinstance(cell, float):
+        if cell.is_integer() and abs(cell) < 1e15:
+            return str(int(cell))
+        return f"{cell:.15g}"
+    if isinstance(cell, datetime.datetime):
+        if cell.time() == datetime.time(0):
+            return cell.date().isoformat()
+        return cell.isoformat(sep=" ", timespec="seconds" if cell.second else "minutes")
+    if isinstance(cell, (datetime.date, datetime.time)):
+        return cell.isoformat()
+    return str(cell).strip()
 
 
 def rows_to_sections(
@@ -24,7 +44,7 @@ def rows_to_sections(
     header: list[str] | None = None
     number = 0
     for row in rows:
-        cells = ["" if cell is None else str(cell).strip() for cell in row]
+        cells = [cell_text(cell) for cell in row]
         if header is None:
             if not any(cells):
                 continue
@@ -62,14 +82,63 @@ def sniff_delimiter(text: str) -> str:
     return best
 
 
-def read_csv(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+_SNIFFED = 4096  # the sniffer's patterns take time that grows faster than the sample
+
+
+def read_csv(
+    text: str, limits: Limits, headings: tuple[str, ...], tab: bool = False
+) -> tuple[Section, ...]:
+    """Rows under the first row as header, after the leading comment lines ("#"). The
+    dialect is sniffed on the first lines (tab first for a .tsv, as `tab` says)."""
     out = Sections(limits)
+    text = _without_leading_comments(text)
     try:
-        rows = csv.reader(io.StringIO(text, newline=""), delimiter=sniff_delimiter(text))
+        rows = csv.reader(io.StringIO(text, newline=""), dialect=sniff_dialect(text, tab))
         rows_to_sections(out, rows, headings)
     except csv.Error as error:
         raise ReadError(f"malformed CSV: {error}") from None
     return out.done()
+
+
+def _without_leading_comments(text: str) -> str:
+    """The text from its first line that is neither blank nor a "#" comment."""
+    position = 0
+    while position < len(text):
+        end = text.find("\n", position)
+        end = len(text) if end < 0 else end + 1
+        line = text[position:end].strip()
+        if line and not line.startswith("#"):
+            break
+        position = end
+    return text[position:]
+
+
+def sniff_dialect(text: str, tab: bool = False) -> type[csv.Dialect] | csv.Dialect:
+    """The standard library's sniffer on the first lines, among , ; tab |; when it cannot
+    tell, the delimiter that splits those lines most consistently (tab for a .tsv whose
+    lines hold tabs)."""
+    sample = text[:_SNIFFED]
+    if len(text) > _SNIFFED and "\n" in sample:
+        sample = sample[: sample.rindex("\n")]  # the last line may be cut
+    if tab and "\t" in sample:
+        return csv.excel_tab
+    try:
+        dialect = csv.Sniffer().sniff(sample, delimiters=",;\t|")
+        if dialect.delimiter in ",;\t|":
+            dialect.doublequote = True  # the sniffer guesses escaping from too few quotes
+            return dialect
+    except csv.Error:
+        pass
+    delimiter = sniff_delimiter(text)
+    return csv.excel_tab if delimiter == "\t" else _with_delimiter(delimiter)
+
+
+def _with_delimiter(delimiter: str) -> type[csv.Dialect]:
+    class Sniffed(csv.excel):
+        pass
+
+    Sniffed.delimiter = delimiter
+    return Sniffed
 
 
 def read_json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:

@@ -79,7 +79,7 @@ def _dispatch(
         return read_markdown(text, limits), None
     stem = os.path.basename(split_gz(name)[0])
     if source_type == "csv":
-        return read_csv(text, limits, (stem,)), None
+        return read_csv(text, limits, (stem,), tab=stem.lower().endswith(".tsv")), None
     if source_type == "json":
         return read_json(text, limits, ()), None
     if source_type == "yaml":

@@ -250,3 +250,37 @@ def site_page(name: str, body: str, note: str = "") -> bytes:
 </div></div>
 <div class="footer">&#169;2024, Widget Developers. Created using Sphinx.</div>
 </body></html>""".encode()
+
+
+def commented_tsv() -> bytes:
+    """A tab-separated export as analysis tools write one: "#" lines (holding commas) on
+    top, then a header and rows written by the csv module."""
+    import csv
+
+    out = io.StringIO()
+    out.write("# exported by survey-tool 3.2, 2024-05-01\n# columns: site, visits, note\n")
+    writer = csv.writer(out, dialect="excel-tab", lineterminator="\n")
+    writer.writerow(["site", "visits", "note"])
+    writer.writerow(["north", "12", "busy, as usual"])
+    writer.writerow(["south", "4", 'said "closed"'])
+    return out.getvalue().encode()
+
+
+def typed_xlsx() -> bytes:
+    """A sheet of whole numbers, a fraction, dates and a date with a time (xlsxwriter)."""
+    import datetime
+
+    import xlsxwriter
+
+    out = io.BytesIO()
+    workbook = xlsxwriter.Workbook(out, {"in_memory": True})
+    sheet = workbook.add_worksheet("Orders")
+    day = workbook.add_format({"num_format": "yyyy-mm-dd"})
+    moment = workbook.add_format({"num_format": "yyyy-mm-dd hh:mm"})
+    sheet.write_row(0, 0, ["order", "quantity", "price", "placed", "shipped"])
+    sheet.write_row(1, 0, ["A-1", 4, 2.5])
+    sheet.write_datetime(1, 3, datetime.datetime(2024, 3, 1), day)
+    sheet.write_datetime(1, 4, datetime.datetime(2024, 3, 2, 9, 30), moment)
+    sheet.write_row(2, 0, ["A-2", 1200, 0.1 + 0.2])
+    workbook.close()
+    return out.getvalue()

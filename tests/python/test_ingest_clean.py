@@ -2,9 +2,9 @@
 values written as the writing tool meant them."""
 
 import pytest
-from ingest_fixtures import MANUAL_CHAPTERS, manual_pdf, site_page
+from ingest_fixtures import MANUAL_CHAPTERS, commented_tsv, manual_pdf, site_page, typed_xlsx
 
-from revuradova.ingest import read_bytes, read_file, read_folder
+from revuradova.ingest import document_passages, read_bytes, read_file, read_folder
 
 
 def extracted(document):
@@ -89,3 +89,48 @@ def test_blocks_repeated_across_a_sites_pages(tmp_path):
     assert last.body == "Upgrading takes a minute."
     text = extracted(read_file(site / "upgrading.html"))
     assert text[last.position.start : last.position.end] == last.body
+
+
+def test_tsv_after_comment_lines_and_sniffed_dialects():
+    document = read_bytes(commented_tsv(), "survey.tsv")
+    assert [s.text for s in document.sections] == [
+        "site: north\nvisits: 12\nnote: busy, as usual",
+        'site: south\nvisits: 4\nnote: said "closed"',
+    ]
+    # The same rows with other delimiters, written by the csv module, under a .csv name.
+    for delimiter in ";|,":
+        data = commented_tsv().decode().replace("\t", delimiter)
+        data = data.replace("busy, as usual", '"busy, as usual"').replace('"closed"', "closed")
+        rows = [s.text for s in read_bytes(data.encode(), "survey.csv").sections]
+        assert rows[0] == "site: north\nvisits: 12\nnote: busy, as usual", delimiter
+
+
+def test_spreadsheet_numbers_and_dates_as_written():
+    rows = [s.text for s in read_bytes(typed_xlsx(), "orders.xlsx").sections]
+    assert rows == [
+        "order: A-1\nquantity: 4\nprice: 2.5\nplaced: 2024-03-01\nshipped: 2024-03-02 09:30",
+        "order: A-2\nquantity: 1200\nprice: 0.3",
+    ]
+
+
+@pytest.mark.parametrize("name", ["events.json", "events.yaml"])
+def test_small_records_grouped_up_to_max_words(name):
+    import json
+
+    import yaml
+
+    records = [{"id": i, "kind": "login", "user": f"u{i}"} for i in range(600)]
+    value = {"source": "audit", "events": records}
+    data = json.dumps(value) if name.endswith("json") else yaml.safe_dump(value)
+    document = read_bytes(data.encode(), name)
+    passages = list(document_passages(document, name, "logs", max_words=60))
+    events = passages[1:]
+    # 600 records of 6 words: 10 to a passage, not one passage each.
+    assert len(events) == 60
+    assert [(p.headings, p.position.pointer, p.position.rows) for p in events[:2]] == [
+        (("events",), "/events", (1, 11)),
+        (("events",), "/events", (11, 21)),
+    ]
+    assert events[0].body.split("\n\n")[1] == "id: 1\nkind: login\nuser: u1"
+    text = extracted(document)
+    assert all(text[p.position.start : p.position.end] == p.body for p in passages)
