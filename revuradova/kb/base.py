@@ -99,8 +99,10 @@ class KnowledgeBase:
         index = Index(db, recorded)
         from revuradova.kb.index import FORMAT
 
-        if postings_format != FORMAT or not index.consistent():
-            self._rebuild(index, "its index disagrees with its passages")
+        if postings_format != FORMAT:
+            self._rebuild(index, "its index was made by another version")
+        elif not index.consistent():
+            self._rebuild(index, "its index is missing or disagrees with its passages")
         return recorded
 
     def _rebuild(self, index: Index, why: str) -> None:
@@ -433,9 +435,12 @@ class KnowledgeBase:
         try:
             return self._index.search(query, limit)
         except CorruptPostings as error:
+            # Out of the read transaction, into a write one, and back.
             self._db.execute("COMMIT")
-            self._rebuild(self._index, f"its index is damaged ({error})")
-            self._db.execute("BEGIN")
+            try:
+                self._rebuild(self._index, f"its index is damaged ({error})")
+            finally:
+                self._db.execute("BEGIN")
             return self._index.search(query, limit)
 
     def _ranked(self, query: str, limit: int, where: Where | None) -> list[tuple[Passage, float]]:

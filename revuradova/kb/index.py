@@ -19,6 +19,7 @@ from __future__ import annotations
 import json
 import sqlite3
 from array import array
+from bisect import bisect_right
 from collections.abc import Iterable, Sequence
 from dataclasses import asdict, dataclass
 
@@ -54,8 +55,11 @@ class Analysis:
     @classmethod
     def from_json(cls, text: str) -> tuple[Analysis, int]:
         """The analysis recorded in a base, and the postings format it was indexed in."""
-        fields = json.loads(text)
-        return cls(fields["min_bytes"], fields["stemmer"]), fields.get("format", 0)
+        try:
+            fields = json.loads(text)
+            return cls(fields["min_bytes"], fields["stemmer"]), fields.get("format", 0)
+        except (ValueError, TypeError, KeyError):
+            return cls(), -1  # not readable: indexed again with the default
 
     def terms(self, text: str) -> list[str]:
         """The distinct terms of `text`, in order of first occurrence."""
@@ -194,8 +198,6 @@ class Index:
         firsts = [s[1] for s in segments]
         counts: dict[int, int] = {}
         rows = []
-        from bisect import bisect_right
-
         for passage_id in ids:
             at = bisect_right(firsts, passage_id) - 1
             if at < 0 or segments[at][2] < passage_id:
@@ -213,16 +215,13 @@ class Index:
         """Marks the index changed; inside the transaction of the change."""
         self.db.execute("UPDATE index_stats SET generation = generation + 1")
 
-    def clear(self) -> None:
-        for table in ("terms", "postings", "segments", "deleted"):
-            self.db.execute(f"DELETE FROM {table}")
-        self.db.execute("UPDATE index_stats SET docs = 0, length = 0, generation = generation + 1")
-
     def rebuild(self) -> None:
-        """Indexes every stored passage again, from the passages table alone."""
+        """Indexes every stored passage again, from the passages table alone, in index
+        tables made anew."""
         from revuradova.kb.codec import indexed_text
+        from revuradova.kb.schema import remake_index_tables
 
-        self.clear()
+        remake_index_tables(self.db)
         db = self.db
         last = 0
         while True:
@@ -241,7 +240,19 @@ class Index:
         self.committed()
 
     def consistent(self) -> bool:
-        """Whether the index's totals agree with the passages (a cheap check at open)."""
-        (count,) = self.db.execute("SELECT count(*) FROM passages").fetchone()
-        (docs,) = self.db.execute("SELECT docs FROM index_stats").fetchone()
-        return bool(count == docs)
+        """Whether the index is there and its totals agree with the passages (a cheap check
+        at open: the postings themselves are checked as they are read)."""
+        db = self.db
+        try:
+            (count,) = db.execute("SELECT count(*) FROM passages").fetchone()
+            (docs,) = db.execute("SELECT docs FROM index_stats").fetchone()
+            (live,) = db.execute("SELECT total(docs - deleted) FROM segments").fetchone()
+            (pending,) = db.execute("SELECT count(*) FROM deleted").fetchone()
+            (marked,) = db.execute("SELECT total(deleted) FROM segments").fetchone()
+            (length,) = db.execute("SELECT length FROM index_stats").fetchone()
+            postings = db.execute("SELECT term, segment, blob FROM postings LIMIT 1").fetchall()
+            terms = db.execute("SELECT id, term, df FROM terms LIMIT 1").fetchall()
+        except sqlite3.Error:
+            return False
+        indexed = bool(postings and terms) or length == 0
+        return bool(count == docs == live and pending == marked and indexed)

@@ -71,6 +71,10 @@ CREATE TABLE passages (
 );
 CREATE UNIQUE INDEX passages_by_file ON passages(file, number);
 CREATE INDEX files_by_shown ON files(shown);
+"""
+
+# The index's own tables: made again from the passages whenever found missing or damaged.
+INDEX_TABLES = """
 CREATE TABLE terms (id INTEGER PRIMARY KEY, term TEXT NOT NULL UNIQUE, df INTEGER NOT NULL);
 CREATE TABLE postings (
     term INTEGER NOT NULL,
@@ -178,13 +182,26 @@ def _inspect(path: str) -> int:
 def create(db: sqlite3.Connection, analysis: str) -> None:
     """The tables of a new base; inside the caller's transaction."""
     db.execute(f"PRAGMA application_id = {APPLICATION_ID}")
-    for statement in TABLES.split(";"):
-        if statement.strip():
-            db.execute(statement)
+    _run(db, TABLES)
+    _run(db, INDEX_TABLES)
     db.executemany(
         "INSERT INTO meta VALUES (?, ?)",
         [("schema", str(SCHEMA_VERSION)), ("analysis", analysis), ("changed_ns", "0")],
     )
+
+
+def remake_index_tables(db: sqlite3.Connection) -> None:
+    """The index's tables, empty, in place of whatever holds their names; inside the
+    caller's transaction."""
+    for table in ("terms", "postings", "segments", "deleted", "index_stats"):
+        db.execute(f"DROP TABLE IF EXISTS {table}")
+    _run(db, INDEX_TABLES)
+
+
+def _run(db: sqlite3.Connection, script: str) -> None:
+    for statement in script.split(";"):
+        if statement.strip():
+            db.execute(statement)
 
 
 def migrate_from_1(db: sqlite3.Connection, analysis: str) -> None:
