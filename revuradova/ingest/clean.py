@@ -29,6 +29,15 @@ def clean_line_breaks(text: str) -> str:
     return _CONTROL.sub("", text)
 
 
+def continues(line: str, following: str) -> bool:
+    """Whether a line ends in a word hyphenated at the break that the next line ends."""
+    line = line.rstrip()
+    if line[-1:] in ("\x02", "\u00ad", "\ufffe"):
+        return True
+    following = following.lstrip()
+    return line[-1:] == "-" and line[-2:-1].isalpha() and following[:1].islower()
+
+
 def _joined(match: re.Match[str]) -> str:
     following = match.string[match.end() : match.end() + 1]
     return "" if following.islower() else match.group()

@@ -14,7 +14,7 @@ import re
 from collections import Counter
 from typing import Any
 
-from revuradova.ingest.clean import clean_line_breaks, furniture_key, is_page_number
+from revuradova.ingest.clean import clean_line_breaks, continues, furniture_key, is_page_number
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
 from revuradova.ingest.read_text import Headings, Sections
 
@@ -29,6 +29,8 @@ _HEADING_RATIO = 1.15
 _FURNITURE_WORDS = 12
 _HEADING_WORDS = 15
 _BLANKS = re.compile(r"\s+")
+_MARKS_SEARCHED = 200
+_LINE_BREAK = re.compile(r"\r\n|\r|\n")
 _SECTION_NUMBER = re.compile(r"(?:(?:chapter|appendix|part|section)\s+)?(?:[\w]{1,3}[.)]?)*\s*")
 # A running header that names the chapter and the page ("Chapter 2: Parsing 17") recurs
 # on the chapter's pages only: two pages suffice when a page number is at an end.
@@ -84,58 +86,59 @@ def _pages(document: Any, limits: Limits) -> list[list[Line]]:
             extracted += len(text)
             if extracted > limits.max_chars:
                 raise ReadError(f"extracts more than the limit of {limits.max_chars} characters")
-            sizes = _line_sizes(textpage, raw, text)
+            lines = _raw_lines(text)
+            sizes = _line_sizes(textpage, raw, text, lines)
         finally:
             textpage.close()
             page.close()
-        lines = clean_line_breaks(text.replace("\r\n", "\n").replace("\r", "\n")).split("\n")
-        if len(sizes) != len(lines):  # a hyphen joined two lines: sizes no longer line up
-            sizes = [0.0] * len(lines)
-        pages.append([(line, size) for line, size in zip(lines, sizes, strict=True)])
+        pages.append(_joined([(line, size) for (_, line), size in zip(lines, sizes, strict=True)]))
     return pages
 
 
-def _line_sizes(textpage: Any, raw: Any, text: str) -> list[float]:
-    """The font size at the first character of each line, as PDFium reports it: the same
-    line breaks in the same places, once the line-break hyphens are joined."""
+def _raw_lines(text: str) -> list[tuple[int, str]]:
+    """(offset, text) of each line of a page's text."""
+    lines = []
+    position = 0
+    for match in _LINE_BREAK.finditer(text):
+        lines.append((position, text[position : match.start()]))
+        position = match.end()
+    lines.append((position, text[position:]))
+    return lines
+
+
+def _line_sizes(textpage: Any, raw: Any, text: str, lines: list[tuple[int, str]]) -> list[float]:
+    """The font size at the first character of each line, as PDFium reports it (0 where
+    it reports none)."""
+    sizes = [0.0] * len(lines)
     try:
-        indexed = textpage.get_text_range()
-    except Exception:  # noqa: BLE001 - sizes are a refinement; text without them is fine
-        return []
-    if len(indexed) != len(text):
-        return []
-    sizes: list[float] = []
-    start = 0
-    joined = clean_line_breaks(indexed.replace("\ufffe", "\x02").replace("\r\n", "\n"))
-    for line in joined.split("\n"):
-        where = start + len(line) - len(line.lstrip())
-        size = 0.0
-        if line.strip():
-            # Text indices into PDFium's text count "\r\n" as two characters.
-            position = _text_index(indexed, where)
-            char = raw.FPDFText_GetCharIndexFromTextIndex(textpage, position)
+        # Text indices count characters as this view of the text does; where it differs
+        # in length from the full text, offsets do not carry over.
+        if len(textpage.get_text_range()) != len(text):
+            return sizes
+        for i, (start, line) in enumerate(lines):
+            if not line.strip():
+                continue
+            char = raw.FPDFText_GetCharIndexFromTextIndex(
+                textpage, start + len(line) - len(line.lstrip())
+            )
             size = float(raw.FPDFText_GetFontSize(textpage, char)) if char >= 0 else 0.0
-        sizes.append(size if math.isfinite(size) else 0.0)
-        start += len(line) + 1
+            sizes[i] = size if math.isfinite(size) and size > 0 else 0.0
+    except Exception:  # noqa: BLE001 - sizes are a refinement; text without them is fine
+        return [0.0] * len(lines)
     return sizes
 
 
-def _text_index(indexed: str, cleaned_offset: int) -> int:
-    """The index in PDFium's text of an offset into the joined, "\\n"-broken text."""
-    seen = 0
-    i = 0
-    while i < len(indexed) and seen < cleaned_offset:
-        if indexed.startswith("\r\n", i):
-            i += 2
-            seen += 1
-        elif indexed[i] == "\ufffe":
-            i += 1
-            while i < len(indexed) and indexed[i] in "\r\n":
-                i += 1
+def _joined(lines: list[Line]) -> list[Line]:
+    """Lines with a word hyphenated at the break joined to the next, control characters
+    removed; a joined line has its first part's font size."""
+    out: list[Line] = []
+    for text, size in lines:
+        if out and continues(out[-1][0], text):
+            previous, first_size = out[-1]
+            out[-1] = (previous.rstrip()[:-1] + text.lstrip(), first_size)
         else:
-            i += 1
-            seen += 1
-    return i
+            out.append((text, size))
+    return [(clean_line_breaks(text), size) for text, size in out]
 
 
 def _key(text: str) -> str:
@@ -221,9 +224,13 @@ def _by_outline(out: Sections, pages: list[list[Line]], marks: list[tuple[int, i
         emit.page(number + 1)
         splits: dict[int, list[tuple[int, str]]] = {}
         at = 0
-        for level, title in by_page.get(number, []):
+        on_page = by_page.get(number, [])
+        # Each title is looked for in the lines after the last one found: a page of
+        # thousands of bookmarks (a hostile outline) has them at its top.
+        keys = [_key(text) for text, _ in lines] if len(on_page) <= _MARKS_SEARCHED else []
+        for level, title in on_page:
             key = _key(title)
-            found = next((i for i in range(at, len(lines)) if _carries(lines[i][0], key)), None)
+            found = next((i for i in range(at, len(keys)) if _carries(keys[i], key)), None)
             if found is not None:
                 at = found
             splits.setdefault(at, []).append((level, title))
@@ -245,8 +252,8 @@ def _by_outline(out: Sections, pages: list[list[Line]], marks: list[tuple[int, i
 
 
 def _carries(line: str, title: str) -> bool:
-    """Whether a line is a bookmark's title, perhaps after its number ("2.1 Syntax")."""
-    line = _key(line)
+    """Whether a line (as _key gives it) is a bookmark's title, perhaps after its number
+    ("2.1 Syntax")."""
     if not title or not line.endswith(title):
         return False
     return _SECTION_NUMBER.fullmatch(line[: len(line) - len(title)]) is not None
