@@ -56,28 +56,21 @@ struct TermList {
     Scored* postings = nullptr;  // `size` of them, in the query's one buffer
     std::size_t size = 0;
     float max_weight = 0.0f;
-    std::size_t at = 0;
-
-    bool done() const { return at == size; }
-    DocId id() const { return postings[at].id; }
-    float weight() const { return postings[at].weight; }
+    const Scored* at = nullptr;  // the cursor, once loaded
+    const Scored* end = nullptr;
 
     /// Moves to the first posting with an id >= `target`, galloping from the cursor.
     void seek(DocId target) {
         std::size_t step = 1;
-        std::size_t low = at;
-        std::size_t high = at;
-        while (high < size && postings[high].id < target) {
+        const Scored* low = at;
+        const Scored* high = at;
+        while (high < end && high->id < target) {
             low = high + 1;
-            high += step;
+            high = static_cast<std::size_t>(end - high) > step ? high + step : end;
             step *= 2;
         }
-        high = std::min(high, size);
-        const Scored* first = postings;
-        at = static_cast<std::size_t>(
-            std::lower_bound(first + low, first + high, target,
-                             [](const Scored& s, DocId id) { return s.id < id; }) -
-            first);
+        at = std::lower_bound(low, high, target,
+                              [](const Scored& s, DocId id) { return s.id < id; });
     }
 };
 
@@ -140,6 +133,8 @@ TermList load_term(OpenedTerm& opened, float avg_doc_length, float idf, const De
         run_ends.push_back(static_cast<std::size_t>(end - begin));
     }
     list.size = static_cast<std::size_t>(end - begin);
+    list.at = begin;
+    list.end = end;
     if (!separate) {
         std::vector<std::vector<Scored>> runs;
         std::size_t run_begin = 0;
@@ -222,60 +217,63 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
         prefix_bound[p] = sum;
     }
     std::size_t non_essential = 0;  // terms of rank below this are non-essential
+    // Ids come in ascending order, so a candidate loses every tie with a kept entry: once the
+    // heap is full, it enters only with a score above the worst kept one.
 
+    std::vector<char> essential(m, 1);  // rank >= non_essential
     std::priority_queue<Hit, std::vector<Hit>, WorstOnTop> heap;
-    std::vector<float> weights(m);
-    std::vector<char> present(m);
-    while (non_essential < m) {
-        DocId candidate = std::numeric_limits<DocId>::max();
-        bool any = false;
+    bool full = false;
+    float threshold = 0.0f;         // once full: the worst kept score, which a later id must beat
+    std::vector<float> weights(m);  // this candidate's weight per essential term, -1 if absent
+    for (;;) {
+        DocId candidate = std::numeric_limits<DocId>::max();  // above every id
         for (std::size_t i = 0; i < m; ++i) {
-            if (rank[i] >= non_essential && !cursors[i].done()) {
-                candidate = std::min(candidate, cursors[i].id());
-                any = true;
+            const TermList& list = cursors[i];
+            if (essential[i] != 0 && list.at != list.end) {
+                candidate = std::min(candidate, list.at->id);
             }
         }
-        if (!any) break;
-        const bool full = heap.size() >= limit;
+        if (candidate == std::numeric_limits<DocId>::max()) break;
         float bound = 0.0f;
         for (std::size_t i = 0; i < m; ++i) {
-            TermList& cursor = cursors[i];
-            if (rank[i] >= non_essential) {
-                present[i] = !cursor.done() && cursor.id() == candidate;
-                if (present[i]) {
-                    weights[i] = cursor.weight();
-                    bound += weights[i];
-                    ++cursor.at;
+            TermList& list = cursors[i];
+            if (essential[i] == 0) {
+                bound += list.max_weight;
+            } else if (list.at != list.end && list.at->id == candidate) {
+                weights[i] = list.at->weight;
+                bound += weights[i];
+                ++list.at;
+            } else {
+                weights[i] = -1.0f;
+            }
+        }
+        float score = bound;  // exact while every term is essential
+        if (non_essential > 0) {
+            if (full && !(bound > threshold)) continue;
+            score = 0.0f;
+            for (std::size_t i = 0; i < m; ++i) {
+                TermList& list = cursors[i];
+                if (essential[i] != 0) {
+                    if (weights[i] >= 0.0f) score += weights[i];
+                    continue;
                 }
-            } else {
-                bound += cursor.max_weight;
+                list.seek(candidate);
+                if (list.at != list.end && list.at->id == candidate) score += list.at->weight;
             }
         }
-        if (full && !(bound > heap.top().score)) continue;
-        float score = 0.0f;
-        for (std::size_t i = 0; i < m; ++i) {
-            TermList& cursor = cursors[i];
-            if (rank[i] >= non_essential) {
-                if (present[i]) score += weights[i];
-            } else {
-                cursor.seek(candidate);
-                if (!cursor.done() && cursor.id() == candidate) score += cursor.weight();
-            }
-        }
-        const Hit hit{candidate, score};
-        if (!full) {
-            heap.push(hit);
-        } else if (better(hit, heap.top())) {
+        if (full) {
+            if (!(score > threshold)) continue;
             heap.pop();
-            heap.push(hit);
-        } else {
-            continue;
         }
+        heap.push(Hit{candidate, score});
         if (heap.size() >= limit) {
-            const float threshold = heap.top().score;
+            full = true;
+            threshold = heap.top().score;
             while (non_essential < m && !(prefix_bound[non_essential + 1] > threshold)) {
                 ++non_essential;
             }
+            for (std::size_t i = 0; i < m; ++i) essential[i] = rank[i] >= non_essential ? 1 : 0;
+            if (non_essential == m) break;
         }
     }
     std::vector<Hit> hits;
