@@ -42,6 +42,7 @@ _CONTENT_WORDS = frozenset(
 _NAME_WORDS = re.compile(r"[^a-z0-9]+")
 # What a permalink anchor beside a heading shows.
 _PERMALINK_TEXT = frozenset({"¶", "#", "§", "🔗", "∞", "link", "permalink"})
+_PAGE_RELATIONS = frozenset({"next", "prev", "previous", "up"})
 _BLOCKS = frozenset(
     "p div li ul ol dl dt dd tr table thead tbody section article main aside header footer "
     "blockquote pre br hr form figure figcaption td th caption details summary address".split()
@@ -122,7 +123,19 @@ def _is_furniture(node: Any, tag: str, in_content: bool) -> bool:
         return True
     if tag == "a" and (node.text(deep=True) or "").strip().lower() in _PERMALINK_TEXT:
         return True
-    return furniture_name(_attribute(node, "class")) or furniture_name(_attribute(node, "id"))
+    if furniture_name(_attribute(node, "class")) or furniture_name(_attribute(node, "id")):
+        return True
+    return tag in ("p", "div", "td", "li") and _links_pages(node)
+
+
+def _links_pages(node: Any) -> bool:
+    """Whether a block's own links go to the next, previous or parent page ("Next: Usage,
+    Previous: Intro, Up: Top", as documentation generators write above every node).
+    Only its children are looked at, so a walk stays linear in the page."""
+    for child in node.iter():
+        if child.tag == "a" and _attribute(child, "rel") in _PAGE_RELATIONS:
+            return True
+    return False
 
 
 def furniture_name(value: str) -> bool:

@@ -50,9 +50,12 @@ def test_html_site_furniture_permalinks_and_tables():
     ]
     assert_offsets(document)
     # Inside an article, a <header> holds the article's title; a class that wraps the
-    # content keeps it even when it names the sidebar beside it.
+    # content keeps it even when it names the sidebar beside it. Links to the next and
+    # previous pages (as Texinfo writes them above every node) go with their labels.
     page = (
-        b"<body><div class='main-with-sidebar'><article><header><h1>Leave</h1></header>"
+        b"<body><div class='header'><p>Next: <a rel='next' href='#u'>Usage</a>, Up: "
+        b"<a rel='up' href='#t'>Top</a></p></div>"
+        b"<div class='main-with-sidebar'><article><header><h1>Leave</h1></header>"
         b"<p>Ask your lead.</p><aside class='note'>Note kept.</aside></article>"
         b"<aside>Elsewhere</aside></div><div id='breadcrumbs'>Home</div>"
         b"<p>See <a href='#x'>#</a> the section.</p></body>"
