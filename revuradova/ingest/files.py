@@ -62,7 +62,9 @@ def read_files(
     batches on any concurrent.futures.Executor (each task drives workers of its own
     process, so the same limits hold). The result order is the given order either way.
     progress: a callable (done, total, relative), True/None for a tqdm bar on a terminal,
-    False for none.
+    False for none. Blocks that HTML pages of one folder repeat (menus, footers) are left
+    out of their passages (boilerplate.py): the passages of a file depend on the other
+    files given with it.
     """
     files = list(files)
     for name, given in (("key_paths", key_paths), ("domains", domains)):
