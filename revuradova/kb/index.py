@@ -26,6 +26,13 @@ from dataclasses import asdict, dataclass
 from revuradova import _postings
 from revuradova.kb.snippets import Finder
 
+# Words a snippet does not mark (display only: they are indexed and searched like any other).
+UNMARKED = frozenset(
+    "a an and are as at be by can could do does for from has have how i if in is it its me my "
+    "of on or our should that the this to was we were what when where which who why will "
+    "with would you your".split()
+)
+
 # Passages analysed into one segment at most: bounds the memory of a large add.
 SEGMENT_PASSAGES = 50_000
 # The postings format; a base whose index was written in another is indexed again.
@@ -66,8 +73,11 @@ class Analysis:
         return list(dict.fromkeys(_postings.terms(text, self.min_bytes, self.stemmer)))
 
     def finder(self, query: str) -> Finder | None:
-        """What finds the query's terms in a text, for snippets; None without terms."""
-        terms = frozenset(self.terms(query))
+        """What finds the query's terms in a text, for snippets; None without terms. The
+        commonest English function words are searched but not marked (a question's "how
+        do I" would light up every line), unless the query has nothing else."""
+        every = frozenset(self.terms(query))
+        terms = every - UNMARKED or every
         if not terms:
             return None
         return lambda text: _postings.spans(text, terms, self.min_bytes, self.stemmer)
