@@ -122,14 +122,19 @@ def read_root(
     found, skipped = _listing(root, options, parts if is_folder else None)
     change.skipped.extend((_shown(root, relative), why) for relative, why in skipped)
     found = [f for f in found if not options.is_excluded(f.relative)]
-    known = {
-        path: (fid, size, mtime, digest)
-        for fid, path, size, mtime, digest in db.execute(
-            "SELECT id, path, size, mtime_ns, sha256 FROM files WHERE root = ?", (root_id,)
-        )
-    }
-    if parts is not None:
-        known = {p: v for p, v in known.items() if any(under(p, part) for part in parts)}
+    # The files this root holds (under the parts only, each part a range of the path
+    # index: refreshing one file of a large root reads one row).
+    query = "SELECT id, path, size, mtime_ns, sha256 FROM files WHERE root = ?"
+    if parts is None:
+        rows = db.execute(query, (root_id,)).fetchall()
+    else:
+        rows = []
+        for part in parts:
+            low, high = part.rstrip(b"/") + b"/", part.rstrip(b"/") + b"0"
+            rows += db.execute(
+                query + " AND (path = ? OR (path >= ? AND path < ?))", (root_id, part, low, high)
+            ).fetchall()
+    known = {path: (fid, size, mtime, digest) for fid, path, size, mtime, digest in rows}
     to_read: list[FoundFile] = []
     for file in found:
         old = known.get(file.path)
