@@ -3,59 +3,15 @@
 from __future__ import annotations
 
 import csv
-import datetime
 import io
 import json
+import os
 import re
-from collections.abc import Iterable, Sequence
 from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
-from revuradova.ingest.read_text import Sections
-
-
-def cell_text(cell: object) -> str:
-    """A cell's value as a person reads it: whole numbers without ".0" (spreadsheets store
-    every number as a float), others to the 15 digits a spreadsheet shows, dates as ISO
-    dates (a time only when there is one)."""
-    if cell is None:
-        return ""
-    if isinstance(cell, float):
-        if cell.is_integer() and abs(cell) < 1e15:
-            return str(int(cell))
-        return f"{cell:.15g}"
-    if isinstance(cell, datetime.datetime):
-        if cell.time() == datetime.time(0):
-            return cell.date().isoformat()
-        return cell.isoformat(sep=" ", timespec="seconds" if cell.second else "minutes")
-    if isinstance(cell, (datetime.date, datetime.time)):
-        return cell.isoformat()
-    return str(cell).strip()
-
-
-def rows_to_sections(
-    out: Sections,
-    rows: Iterable[Sequence[object]],
-    headings: tuple[str, ...],
-    sheet: str | None = None,
-) -> None:
-    """A header row then data rows, each row one section of "column: value" lines. Row
-    numbers count the data rows from 1 (the header is row 0); blank rows keep their number."""
-    header: list[str] | None = None
-    number = 0
-    for row in rows:
-        cells = [cell_text(cell) for cell in row]
-        if header is None:
-            if not any(cells):
-                continue
-            header = [c or f"column {i + 1}" for i, c in enumerate(cells)]
-            continue
-        number += 1
-        if not any(cells):
-            continue
-        names = header + [f"column {i + 1}" for i in range(len(header), len(cells))]
-        lines = [f"{name}: {value}" for name, value in zip(names, cells, strict=False) if value]
-        out.add(headings, "\n".join(lines), "table", sheet=sheet, rows=(number, number + 1))
+from revuradova.ingest.sections import Read, Sections, Source, rows_to_sections
+from revuradova.ingest.source import split_gz
 
 
 def sniff_delimiter(text: str) -> str:
@@ -85,7 +41,7 @@ def sniff_delimiter(text: str) -> str:
 _SNIFFED = 4096  # the sniffer's patterns take time that grows faster than the sample
 
 
-def read_csv(
+def _csv(
     text: str, limits: Limits, headings: tuple[str, ...], tab: bool = False
 ) -> tuple[Section, ...]:
     """Rows under the first row as header, after the leading comment lines ("#"). The
@@ -141,7 +97,7 @@ def _with_delimiter(delimiter: str) -> type[csv.Dialect]:
     return Sniffed
 
 
-def read_json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+def _json(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
     _count_json_values(text, limits)
     try:
         value = json.loads(text)
@@ -173,7 +129,7 @@ def _values_at_most(text: str) -> int:
     return 1 + text.count(",") + opened
 
 
-def read_yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
+def _yaml(text: str, limits: Limits, headings: tuple[str, ...]) -> tuple[Section, ...]:
     """Safe loading only: tags that construct objects are errors, never run."""
     try:
         import yaml
@@ -285,3 +241,17 @@ def tree_to_sections(
         ]
         out.add(path, "\n".join(lines), "record", pointer=where or "")
         stack.extend(reversed(children))
+
+
+def read_csv(source: Source) -> Read:
+    stem = os.path.basename(split_gz(source.name)[0])
+    tab = stem.lower().endswith(".tsv")
+    return _csv(source.text(), source.limits, (stem,), tab=tab), None
+
+
+def read_json(source: Source) -> Read:
+    return _json(source.text(), source.limits, ()), None
+
+
+def read_yaml(source: Source) -> Read:
+    return _yaml(source.text(), source.limits, ()), None

@@ -13,8 +13,7 @@ from dataclasses import replace
 from typing import Any
 
 from revuradova.ingest.model import Limits, MissingExtra, Section
-from revuradova.ingest.read_data import rows_to_sections
-from revuradova.ingest.read_text import Outline
+from revuradova.ingest.sections import Outline, Read, Source, rows_to_sections
 
 # Elements whose text is dropped wherever they are: code that runs, styling, navigation.
 _DROPPED = (
@@ -56,7 +55,7 @@ def _tidy(text: str) -> str:
     return re.sub(r"\n{3,}", "\n\n", "\n".join(lines)).strip()
 
 
-def read_html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+def _html(text: str, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
     """The page's title and its sections: h1-h6 start sections, <pre> is code, a data
     table is one section per row."""
     try:
@@ -182,3 +181,7 @@ def _data_table(table: Any) -> list[list[str]] | None:
     if len(rows) < 2 or max([len(r) for r in rows]) < 2:
         return None
     return rows
+
+
+def read_html(source: Source) -> Read:
+    return _html(source.text(), source.limits)

@@ -7,12 +7,11 @@ import re
 from collections import Counter
 
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
-from revuradova.ingest.read_data import rows_to_sections
-from revuradova.ingest.read_text import Outline, Sections
+from revuradova.ingest.sections import Outline, Read, Sections, Source, rows_to_sections
 from revuradova.ingest.source import inflate_archive, stored_archive
 
 
-def read_docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+def _docx(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
     """Heading styles (and Title) start sections; each table row is a "column: value" row."""
     try:
         import docx
@@ -55,7 +54,7 @@ def _heading_level(style: str) -> int | None:
     return None
 
 
-def read_xlsx(data: bytes, limits: Limits) -> tuple[Section, ...]:
+def _xlsx(data: bytes, limits: Limits) -> tuple[Section, ...]:
     """Each sheet: its first non-empty row is the header, every other row a section."""
     try:
         from python_calamine import CalamineWorkbook
@@ -155,3 +154,11 @@ def check_worksheets(members: dict[str, bytes], limits: Limits) -> None:
                 f"worksheet {sheet}'s shared strings expand to {chars:,} characters, over"
                 f" the limit of {limits.max_chars:,}"
             )
+
+
+def read_docx(source: Source) -> Read:
+    return _docx(source.data, source.limits)
+
+
+def read_xlsx(source: Source) -> Read:
+    return _xlsx(source.data, source.limits), None

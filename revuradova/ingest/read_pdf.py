@@ -16,7 +16,7 @@ from typing import Any
 
 from revuradova.ingest.clean import clean_line_breaks, continues, furniture_key, is_page_number
 from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section
-from revuradova.ingest.read_text import Headings, Sections
+from revuradova.ingest.sections import Headings, Read, Sections, Source
 
 # Lines at each end of a page where running headers and footers are looked for.
 _ZONE = 3
@@ -39,7 +39,7 @@ _NUMBERED = re.compile(r"\s*(?:\d+\s+\S+\s+\S+\s+\S.*|.*\S\s+\S+\s+\S+\s+\d+)\s*
 Line = tuple[str, float]  # text and font size (0 when PDFium gives none)
 
 
-def read_pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
+def _pdf(data: bytes, limits: Limits) -> tuple[tuple[Section, ...], str | None]:
     """Sections of the cleaned page text, under the outline or the headings set large."""
     try:
         import pypdfium2 as pdfium
@@ -328,3 +328,7 @@ def _bookmark(item: Any) -> tuple[int | None, str | None]:
         dest = item.get_dest()
         return (dest.get_index() if dest is not None else None), item.get_title()
     return item.page_index, item.title
+
+
+def read_pdf(source: Source) -> Read:
+    return _pdf(source.data, source.limits)

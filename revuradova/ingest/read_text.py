@@ -4,110 +4,14 @@ from __future__ import annotations
 
 import importlib
 import re
-from collections.abc import Callable
 from typing import Any
 
-from revuradova.ingest.model import Limits, MissingExtra, Position, ReadError, Section, SectionKind
-
-_SURROGATE = re.compile("[\ud800-\udfff]")
-
-
-def valid_text(text: str) -> str:
-    """The text with lone surrogates (JSON's "\\ud800", a PDF's broken UTF-16) as U+FFFD:
-    what is stored and indexed must encode as UTF-8."""
-    if text.isascii():
-        return text
-    return _SURROGATE.sub("\ufffd", text)
+from revuradova.ingest.model import Limits, MissingExtra, ReadError, Section, SectionKind
+from revuradova.ingest.sections import Outline, Read, Sections, Source
+from revuradova.ingest.source import is_code_name
 
 
-class Sections:
-    """Collects a file's sections in order and gives each its character offsets into the
-    file's extracted text (the sections' texts, each followed by a blank line)."""
-
-    def __init__(self, limits: Limits) -> None:
-        self._limits = limits
-        self._items: list[Section] = []
-        self._offset = 0
-        self._produced = 0
-
-    def charge(self, characters: int) -> None:
-        """Counts characters about to be produced; fails before they are made when the
-        file's total (texts, heading paths and pointers) would pass limits.max_chars."""
-        self._produced += characters
-        if self._produced > self._limits.max_chars:
-            raise ReadError(f"extracts more than the limit of {self._limits.max_chars} characters")
-
-    def add(
-        self, headings: tuple[str, ...], text: str, kind: SectionKind = "text", **where: Any
-    ) -> None:
-        text = text.strip("\n")
-        if not text.strip():
-            return
-        # Heading paths are repeated in every passage's indexed text, so they count too.
-        self.charge(len(text) + sum([len(h) for h in headings]) + len(where.get("pointer") or ""))
-        end = self._offset + len(text)
-        if "pointer" in where:
-            where["pointer"] = valid_text(where["pointer"])
-        headings = tuple([valid_text(h) for h in headings])
-        position = Position(start=self._offset, end=end, **where)
-        self._items.append(Section(headings, valid_text(text), position, kind))
-        self._offset = end + 2
-
-    def done(self) -> tuple[Section, ...]:
-        return tuple(self._items)
-
-
-class Headings:
-    """The heading path: a heading of level n replaces those of level n and deeper.
-
-    (The readers build lists rather than pass generator expressions: CPython 3.13 can crash
-    when allocating a generator's frame fails, and a list comprehension makes none.)"""
-
-    def __init__(self) -> None:
-        self._levels: list[tuple[int, str]] = []
-
-    def push(self, level: int, title: str) -> None:
-        while self._levels and self._levels[-1][0] >= level:
-            self._levels.pop()
-        self._levels.append((level, title))
-
-    @property
-    def path(self) -> tuple[str, ...]:
-        return tuple([title for _, title in self._levels])
-
-
-class Outline:
-    """Paragraphs gathered under the heading path in force: a heading, a code block or the
-    end closes the paragraphs gathered so far into one section."""
-
-    def __init__(self, limits: Limits, join: Callable[[list[str]], str] = "\n\n".join) -> None:
-        self.sections = Sections(limits)
-        self.headings = Headings()
-        self._join = join
-        self._pending: list[str] = []
-
-    def close(self) -> None:
-        """Ends the paragraphs gathered so far as one section."""
-        self.sections.add(self.headings.path, self._join(self._pending))
-        self._pending.clear()
-
-    def heading(self, level: int, title: str) -> None:
-        self.close()
-        self.headings.push(level, title)
-
-    def paragraph(self, text: str) -> None:
-        self._pending.append(text)
-
-    def block(self, text: str, kind: SectionKind) -> None:
-        self.close()
-        self.sections.add(self.headings.path, text, kind)
-
-    def done(self) -> tuple[Section, ...]:
-        self.close()
-        return self.sections.done()
-
-
-def read_plain(text: str, limits: Limits, kind: SectionKind = "text") -> tuple[Section, ...]:
+def _plain(text: str, limits: Limits, kind: SectionKind = "text") -> tuple[Section, ...]:
     """Prose starts a section at every underlined title (reStructuredText and setext style);
     code, and text without such titles, is one section."""
     if kind == "code":
@@ -180,7 +84,7 @@ _INLINE_BOUNDS = frozenset(
 IN_WORKER = False
 
 
-def read_markdown(text: str, limits: Limits) -> tuple[Section, ...]:
+def _markdown(text: str, limits: Limits) -> tuple[Section, ...]:
     """ATX and setext headings start sections; fenced and indented code are code sections.
 
     A heading's text is its title, a code block's its code, an HTML block's its text without
@@ -288,3 +192,13 @@ def _gathered(outline: Outline, parts: list[str]) -> None:
 
 def _strip_tags(html: str) -> str:
     return re.sub(r"<[^>]*>", " ", html).strip()
+
+
+def read_plain(source: Source) -> Read:
+    """Plain text: sections under underlined titles; a code file whole, as code."""
+    kind: SectionKind = "code" if is_code_name(source.name) else "text"
+    return _plain(source.text(), source.limits, kind), None
+
+
+def read_markdown(source: Source) -> Read:
+    return _markdown(source.text(), source.limits), None

@@ -4,23 +4,33 @@ from __future__ import annotations
 
 import os
 
-from revuradova.ingest.model import SOURCE_TYPES, Document, Limits, ReadError, Section
-from revuradova.ingest.read_data import read_csv, read_json, read_yaml
-from revuradova.ingest.read_html import read_html
-from revuradova.ingest.read_office import read_docx, read_xlsx
-from revuradova.ingest.read_pdf import read_pdf
-from revuradova.ingest.read_text import read_markdown, read_plain
+from revuradova.ingest import read_data, read_html, read_office, read_pdf, read_text
+from revuradova.ingest.model import SOURCE_TYPES, Document, Limits, ReadError
+from revuradova.ingest.sections import Reader, Source
 from revuradova.ingest.source import (
     confirm_type,
-    decode_text,
     gunzip_limited,
-    is_code_name,
     read_bytes_limited,
     split_gz,
     type_from_name,
 )
 
 DEFAULT_LIMITS = Limits()
+
+# Each source type's reader, all of one signature (revuradova.ingest.sections.Reader); the
+# parser each needs is an extra, named by the MissingExtra it raises when not installed:
+# markdown, html, yaml, pdf, office (docx and xlsx); plain text and CSV and JSON need none.
+READERS: dict[str, Reader] = {
+    "local_file": read_text.read_plain,
+    "markdown": read_text.read_markdown,
+    "html": read_html.read_html,
+    "csv": read_data.read_csv,
+    "json": read_data.read_json,
+    "yaml": read_data.read_yaml,
+    "pdf": read_pdf.read_pdf,
+    "docx": read_office.read_docx,
+    "xlsx": read_office.read_xlsx,
+}
 
 
 def read_bytes(
@@ -45,7 +55,7 @@ def read_bytes(
     if size == 0:
         raise ReadError("empty file")
     confirm_type(source_type, data)
-    sections, title = _dispatch(data, name, source_type, limits)
+    sections, title = READERS[source_type](Source(name, data, limits))
     return Document(name, source_type, sections, size, title=title)
 
 
@@ -59,29 +69,3 @@ def read_file(
     data = read_bytes_limited(path, limits)
     name = os.fsdecode(path)
     return read_bytes(data, name, source_type, limits)
-
-
-def _dispatch(
-    data: bytes, name: str, source_type: str, limits: Limits
-) -> tuple[tuple[Section, ...], str | None]:
-    if source_type == "pdf":
-        return read_pdf(data, limits)
-    if source_type == "docx":
-        return read_docx(data, limits)
-    if source_type == "xlsx":
-        return read_xlsx(data, limits), None
-    text = decode_text(data)
-    if len(text) > limits.max_chars:
-        raise ReadError(f"{len(text)} characters, over the limit of {limits.max_chars}")
-    if source_type == "html":
-        return read_html(text, limits)
-    if source_type == "markdown":
-        return read_markdown(text, limits), None
-    stem = os.path.basename(split_gz(name)[0])
-    if source_type == "csv":
-        return read_csv(text, limits, (stem,), tab=stem.lower().endswith(".tsv")), None
-    if source_type == "json":
-        return read_json(text, limits, ()), None
-    if source_type == "yaml":
-        return read_yaml(text, limits, ()), None
-    return read_plain(text, limits, "code" if is_code_name(name) else "text"), None
