@@ -12,6 +12,7 @@ steps, instructions, any section of a document titled "How to ..."), `code` (fen
 
 from __future__ import annotations
 
+import functools
 import os
 import re
 
@@ -90,30 +91,44 @@ _QUOTED_TERM = re.compile(r'["“][^"”]{1,60}["”]\s+(shall mean|means|refers
 _FIELD_LINE = re.compile(r"\s*\w[\w.\- ]{0,30}:\s+(\S.*)$")
 
 
-def _type_from_place(passage: Passage) -> str | None:
-    """The type that the passage's kind, file name, folders or document title decide."""
-    if passage.kind in ("table", "record"):
-        return "data"
-    if passage.kind == "code" or is_code_name(passage.path):
+@functools.lru_cache(maxsize=256)
+def _type_from_path(path: str) -> str | None:
+    """The type that a file's name or folders decide (the same for all its passages)."""
+    if is_code_name(path):
         return "code"
-    base = os.path.basename(split_gz(passage.path)[0])
+    base = os.path.basename(split_gz(path)[0])
     stem, extension = os.path.splitext(base)
     if extension.lower() in _DISCUSSION_EXTENSIONS or _DISCUSSION_NAMES.search(stem):
         return "discussion"
-    folders = os.path.dirname(passage.path).replace(os.sep, "/").split("/")
-    title = passage.headings[0] if passage.headings else ""
-    if any(_DISCUSSION_FOLDERS.fullmatch(f) for f in folders) or _DISCUSSION_TITLE.search(title):
+    folders = os.path.dirname(path).replace(os.sep, "/").split("/")
+    if any(_DISCUSSION_FOLDERS.fullmatch(f) for f in folders):
         return "discussion"
     return None
 
 
+def _type_from_place(kind: str, path: str, title: str) -> str | None:
+    """The type that the passage's kind, file name, folders or document title decide."""
+    if kind in ("table", "record"):
+        return "data"
+    if kind == "code":
+        return "code"
+    placed = _type_from_path(path)
+    if placed is None and _DISCUSSION_TITLE.search(title):
+        return "discussion"
+    return placed
+
+
 def default_knowledge_type(passage: Passage) -> str:
-    placed = _type_from_place(passage)
+    return knowledge_type_of(passage.kind, passage.path, passage.headings, passage.body)
+
+
+def knowledge_type_of(kind: str, path: str, headings: tuple[str, ...], body: str) -> str:
+    """default_knowledge_type of a passage given by its fields (no Passage made)."""
+    title = headings[0] if headings else ""
+    placed = _type_from_place(kind, path, title)
     if placed is not None:
         return placed
-    title = passage.headings[0] if passage.headings else ""
-    heading = passage.headings[-1] if passage.headings else ""
-    body = passage.body
+    heading = headings[-1] if headings else ""
     # Per-line and per-word tests: one pass each, no regex scanning every position.
     body_lines = [line for line in body.split("\n") if line.strip()]
     lines = max(1, len(body_lines))

@@ -7,7 +7,7 @@ from collections.abc import Callable, Iterator, Mapping
 from dataclasses import replace
 from fnmatch import fnmatchcase
 
-from revuradova.ingest.classify import default_knowledge_type
+from revuradova.ingest.classify import knowledge_type_of
 from revuradova.ingest.model import KNOWLEDGE_TYPES, Document, Passage, Section
 
 DEFAULT_WORDS = 300
@@ -149,19 +149,18 @@ def document_passages(
                 start=section.position.start + start,
                 end=section.position.start + end,
             )
-            passage = Passage(
+            yield Passage(
                 key=f"{key_path}#{number}",
                 path=key_path,
                 number=number,
                 source_type=document.source_type,
-                knowledge_type="reference",
+                knowledge_type=knowledge_type_of(section.kind, key_path, section.headings, body),
                 domain=domain,
                 headings=section.headings,
                 body=body,
                 position=position,
                 kind=section.kind,
             )
-            yield replace(passage, knowledge_type=default_knowledge_type(passage))
             number += 1
 
 
