@@ -60,7 +60,7 @@ def read_in_child(path, memory=768 << 20):
     )
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     run = subprocess.run(
-        [sys.executable, "-c", code, str(path)], capture_output=True, text=True, env=env,
+        [sys.executable, "-P", "-c", code, str(path)], capture_output=True, text=True, env=env,
         timeout=120,
     )  # fmt: skip
     assert run.returncode == 0, f"the reader died ({run.returncode}): {run.stderr[-500:]}"

@@ -56,4 +56,4 @@ def fresh_answers(path: Path, tmp: Path, queries: list[str]) -> list[list[tuple[
 def command() -> list[str]:
     """The installed console script, run as a user runs it."""
     script = Path(sys.executable).parent / "revuradova"
-    return [str(script)] if script.exists() else [sys.executable, "-m", "revuradova"]
+    return [str(script)] if script.exists() else [sys.executable, "-P", "-m", "revuradova"]

@@ -104,7 +104,7 @@ def test_refresh_reads_with_the_options_of_the_add(handbook: Path, tmp_path: Pat
     kb.close()
     # Another process cannot call the function: it must be given again, never replaced.
     child = subprocess.run(
-        [sys.executable, "-c", REFRESH_ELSEWHERE, str(path)], capture_output=True, text=True
+        [sys.executable, "-P", "-c", REFRESH_ELSEWHERE, str(path)], capture_output=True, text=True
     )
     assert child.returncode == 0, child.stderr
     assert child.stdout.split() == ["OptionError", "team-hr"]

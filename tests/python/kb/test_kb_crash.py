@@ -57,7 +57,7 @@ def test_sigkill_at_many_moments_leaves_the_last_commit(tmp_path: Path) -> None:
     kills = 0
     while kills < 12:
         child = subprocess.Popen(
-            [sys.executable, "-c", CHILD, str(base), str(docs), str(start)],
+            [sys.executable, "-P", "-c", CHILD, str(base), str(docs), str(start)],
             stdout=subprocess.PIPE, text=True,
         )  # fmt: skip
         time.sleep(rng.uniform(0.1, 0.8))

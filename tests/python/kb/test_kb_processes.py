@@ -37,10 +37,10 @@ def test_a_reader_sees_another_process_commit_at_its_next_call(tmp_path: Path) -
     docs = write_files(tmp_path / "docs", {"a.md": "# A\n\nfirst words\n"})
     reader = KnowledgeBase.open(base)
     assert reader.search("first") == []
-    subprocess.run([sys.executable, "-c", WRITER, str(base), str(docs)], check=True)
+    subprocess.run([sys.executable, "-P", "-c", WRITER, str(base), str(docs)], check=True)
     assert [h.key.rsplit("/", 1)[1] for h in reader.search("first")] == ["a.md#0"]
     (docs / "a.md").write_text("# A\n\nsecond words\n")
-    subprocess.run([sys.executable, "-c", REFRESHER, str(base)], check=True)
+    subprocess.run([sys.executable, "-P", "-c", REFRESHER, str(base)], check=True)
     assert reader.search("first") == [] and len(reader.search("second")) == 1
     assert len(reader) == 1 and reader.status().files == 1
     reader.close()
@@ -55,7 +55,9 @@ def test_two_writers_take_turns_and_lose_nothing(tmp_path: Path) -> None:
             folders.append(str(write_files(tmp_path / f"w{w}f{f}", files)))
     KnowledgeBase.open(base).close()
     children = [
-        subprocess.Popen([sys.executable, "-c", WRITER, str(base), *folders[w * 3 : w * 3 + 3]])
+        subprocess.Popen(
+            [sys.executable, "-P", "-c", WRITER, str(base), *folders[w * 3 : w * 3 + 3]]
+        )
         for w in range(2)
     ]
     assert [child.wait(timeout=120) for child in children] == [0, 0]

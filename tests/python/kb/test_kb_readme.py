@@ -58,7 +58,7 @@ def test_the_terminal_session(tmp_path: Path):
         if text.startswith(("pip ", "cd ")):
             continue
         line = text if command()[0].endswith("revuradova") else text.replace(
-            "revuradova", f"{sys.executable} -m revuradova", 1
+            "revuradova", f"{sys.executable} -P -m revuradova", 1
         )  # fmt: skip
         run = subprocess.run(
             ["bash", "-c", line], cwd=home, env=env, capture_output=True, text=True, timeout=120
@@ -75,7 +75,7 @@ def test_the_python_example(tmp_path: Path, monkeypatch):
                            "policies/cars.md": "# Cars\n\nCompany cars policy.\n"})  # fmt: skip
     monkeypatch.chdir(tmp_path)
     code = block("## From Python", "python")
-    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+    run = subprocess.run([sys.executable, "-P", "-c", code], capture_output=True, text=True,
                          timeout=120)  # fmt: skip
     assert run.returncode == 0, run.stderr
     assert "ProcedureGuidance" in run.stdout and "Attach receipts" in run.stdout
