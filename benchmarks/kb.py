@@ -31,6 +31,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import report  # noqa: E402
+import measure  # noqa: E402
 from measure import current_rss_bytes, percentile  # noqa: E402
 
 SECTION = re.compile(r"^## (.*)$", re.M)
@@ -206,15 +207,11 @@ def tantivy_search(index, query: str) -> list[str]:
 
 
 def latencies(search, queries_text: str) -> list[float]:
+    """Seconds per query, after a warm-up of the first twenty."""
     queries = json.loads(queries_text)
     for q in queries[:20]:
-        search(q)  # warm-up
-    out = []
-    for q in queries:
-        t = time.perf_counter()
         search(q)
-        out.append(time.perf_counter() - t)
-    return out
+    return measure.latencies(search, queries)
 
 
 def edit(path: Path) -> None:
