@@ -31,8 +31,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import report  # noqa: E402
-import measure  # noqa: E402
 from measure import current_rss_bytes, percentile  # noqa: E402
+from measure import latencies as timed_calls  # noqa: E402
 
 SECTION = re.compile(r"^## (.*)$", re.M)
 SECTIONS_PER_FILE = 10
@@ -211,7 +211,7 @@ def latencies(search, queries_text: str) -> list[float]:
     queries = json.loads(queries_text)
     for q in queries[:20]:
         search(q)
-    return measure.latencies(search, queries)
+    return timed_calls(search, queries)
 
 
 def edit(path: Path) -> None:
