@@ -19,7 +19,7 @@ from revuradova.ingest.model import Limits, Passage
 from revuradova.ingest.names import path_text
 from revuradova.kb import codec, schema
 from revuradova.kb.files import Reading, Transaction, absolute, read_root, under
-from revuradova.kb.index import Analysis, Index
+from revuradova.kb.index import FORMAT, Analysis, Index
 from revuradova.kb.merge import merge_as_needed
 from revuradova.kb.options import Assigner, Options
 from revuradova.kb.results import Answer, Change, Hit, Status, Where
@@ -97,8 +97,6 @@ class KnowledgeBase:
                 "analysis=, or call reindex(analysis) to index it again"
             )
         index = Index(db, recorded)
-        from revuradova.kb.index import FORMAT
-
         if postings_format != FORMAT:
             self._rebuild(index, "its index was made by another version")
         elif not index.consistent():
@@ -107,6 +105,10 @@ class KnowledgeBase:
 
     def _rebuild(self, index: Index, why: str) -> None:
         warnings.warn(f"{self._path}: {why}; indexing its passages again", stacklevel=3)
+        self._index_anew(index)
+
+    def _index_anew(self, index: Index) -> None:
+        """Every passage indexed again by `index`, whose analysis is recorded: one write."""
         with self._write():
             self._db.execute(
                 "UPDATE meta SET value = ? WHERE name = 'analysis'", (index.analysis.to_json(),)
@@ -119,11 +121,7 @@ class KnowledgeBase:
         with self._lock:
             self._check_open()
             index = Index(self._db, analysis or self._index.analysis)
-            with self._write():
-                self._db.execute(
-                    "UPDATE meta SET value = ? WHERE name = 'analysis'", (index.analysis.to_json(),)
-                )
-                index.rebuild()
+            self._index_anew(index)
             self._index = index
 
     @property
