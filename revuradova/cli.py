@@ -46,6 +46,10 @@ The knowledge base is the file given by --db, else by ${DB_VARIABLE}, else
 """
 
 
+def _examples(*lines: str) -> str:
+    return "\b\nExamples:\n" + "\n".join(f"  {line}" for line in lines)
+
+
 @dataclasses.dataclass
 class Context:
     db: str
@@ -81,7 +85,13 @@ def cli(ctx: click.Context, db: str, as_json: bool, debug: bool) -> None:
 # --- changing ------------------------------------------------------------------------------
 
 
-@cli.command()
+@cli.command(
+    epilog=_examples(
+        "revuradova add handbook/",
+        "revuradova add handbook/ --exclude 'drafts/*' --workers 2",
+        "revuradova add notes.md --domain finance --knowledge-type policy",
+    )
+)
 @click.argument("paths", nargs=-1, required=True, type=click.Path(exists=False))
 @click.option(
     "--include", multiple=True, metavar="GLOB", help="Read only files matching (repeatable)."
@@ -112,7 +122,7 @@ def add(
     report(c, change)
 
 
-@cli.command()
+@cli.command(epilog=_examples("revuradova refresh", "revuradova refresh handbook/finance"))
 @click.argument("paths", nargs=-1, type=click.Path(exists=False))
 @click.option("--workers", type=click.IntRange(min=1), help="Files read at once.")
 @pass_context
@@ -123,7 +133,9 @@ def refresh(c: Context, paths: Sequence[str], workers: int | None) -> None:
     report(c, change)
 
 
-@cli.command()
+@cli.command(
+    epilog=_examples("revuradova remove handbook/drafts", "revuradova remove old.md other.md")
+)
 @click.argument("paths", nargs=-1, required=True, type=click.Path(exists=False))
 @pass_context
 def remove(c: Context, paths: Sequence[str]) -> None:
@@ -161,7 +173,13 @@ def where_of(source_type: Sequence[str], knowledge_type: Sequence[str], domain: 
     return Where(**given) if any(v is not None for v in given.values()) else None  # type: ignore[arg-type]
 
 
-@cli.command()
+@cli.command(
+    epilog=_examples(
+        'revuradova search "expense receipts"',
+        "revuradova search receipts -n 3 --domain finance --kind table",
+        "revuradova --json search receipts | jq .key",
+    )
+)
 @click.argument("query")
 @filters
 @pass_context
@@ -172,7 +190,12 @@ def search(c: Context, /, query: str, limit: int | None, **where: Any) -> None:
     show_hits(c, hits, {})
 
 
-@cli.command()
+@cli.command(
+    epilog=_examples(
+        'revuradova ask "How do I submit an expense report?"',
+        'revuradova ask "What is churn?" --knowledge-type definition',
+    )
+)
 @click.argument("question")
 @filters
 @pass_context
@@ -186,7 +209,7 @@ def ask(c: Context, /, question: str, limit: int | None, **where: Any) -> None:
     show_hits(c, answer.hits, extra)
 
 
-@cli.command()
+@cli.command(epilog=_examples("revuradova show '/home/me/handbook/expenses.md#0'"))
 @click.argument("key")
 @pass_context
 def show(c: Context, key: str) -> None:
@@ -204,7 +227,7 @@ def show(c: Context, key: str) -> None:
     click.echo(passage.body)
 
 
-@cli.command()
+@cli.command(epilog=_examples("revuradova status", "revuradova --json status"))
 @pass_context
 def status(c: Context) -> None:
     """What the knowledge base holds."""

@@ -148,3 +148,10 @@ def test_the_base_from_option_variable_or_default(handbook: Path, tmp_path: Path
     expected = tmp_path / "from-variable.sqlite" if variable else work / "kb.sqlite"
     assert expected.exists()
     assert run(env, "--db", str(expected), "search", "receipts", cwd=tmp_path).returncode == 0
+
+
+@pytest.mark.parametrize("name", ["add", "refresh", "remove", "search", "ask", "show", "status"])
+def test_each_command_helps_with_examples(clean_env: dict[str, str], name: str):
+    helped = run(clean_env, name, "--help")
+    assert helped.returncode == 0 and "Examples:" in helped.stdout
+    assert f"revuradova {name}" in helped.stdout or f"--json {name}" in helped.stdout

@@ -79,3 +79,18 @@ def test_the_python_example(tmp_path: Path, monkeypatch):
                          timeout=120)  # fmt: skip
     assert run.returncode == 0, run.stderr
     assert "ProcedureGuidance" in run.stdout and "Attach receipts" in run.stdout
+
+
+def test_the_core_and_reading_examples(tmp_path: Path, monkeypatch):
+    handbook = write_files(tmp_path / "handbook", HANDBOOK)
+    write_files(handbook, {"drafts/wip.md": "# Draft\n\nexpense receipts draft\n"})
+    monkeypatch.chdir(tmp_path)
+    for heading, expected in [
+        ("## A short example", "KnowledgeObject(id='ko_"),
+        ("## Reading a folder of documents", "finance/expenses.md#0"),
+    ]:
+        run = subprocess.run([sys.executable, "-P", "-c", block(heading, "python")],
+                             capture_output=True, text=True, timeout=120)  # fmt: skip
+        assert run.returncode == 0, (heading, run.stderr)
+        assert expected in run.stdout, (heading, run.stdout)
+        assert "drafts" not in run.stdout
