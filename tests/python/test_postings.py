@@ -105,10 +105,14 @@ class TestSegmentAndCodec:
             ("the", 2),
         ]
         blobs = blobs_by_term(terms_out)
-        # Checksummed by zlib's CRC-32 over everything after the first four bytes.
-        assert blobs["cat"] == b"\x80\x17\x4b\xf1\x01\x01\x01\x05"
-        for blob in blobs.values():
-            assert int.from_bytes(blob[:4], "little") == zlib.crc32(blob[4:])
+        # A header (count; per block first id, span, size, max tf, length bound) and one
+        # block (tf and length of its first posting, then id gap, tf, length), each after
+        # zlib's CRC-32 of it.
+        header, block = bytes([1, 1, 0, 6, 1, 5]), bytes([1, 5])
+        assert blobs["cat"] == checked_blob(header) + checked_blob(block)
+        # Document 2's length over tf (2) bounds the block's: floor(2 * 2 / 1) = 4.
+        header, block = bytes([2, 1, 1, 9, 2, 4]), bytes([2, 5, 1, 1, 2])
+        assert blobs["the"] == checked_blob(header) + checked_blob(block)
         assert P.decode(blobs["the"]) == [(1, 2, 5), (2, 1, 2)]
         assert P.decode(b"") == []
 
