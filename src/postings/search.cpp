@@ -294,28 +294,12 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
                 if (covers[i] == 0) essential[i] = 0;
                 current[i] = essential[i] != 0 ? cursors[i].seek(low, high) : nullptr;
             }
-            for (;;) {
-                DocId candidate = kNone;
-                for (std::size_t i = 0; i < m; ++i) {
-                    if (current[i] != nullptr) candidate = std::min(candidate, current[i]->id);
-                }
-                if (candidate == kNone) break;
-                float bound = 0.0f;
-                for (std::size_t i = 0; i < m; ++i) {
-                    if (covers[i] == 0) continue;
-                    if (essential[i] == 0) {
-                        bound += window_bound[i];
-                    } else if (current[i] != nullptr && current[i]->id == candidate) {
-                        weights[i] = current[i]->weight;
-                        bound += weights[i];
-                        current[i] = cursors[i].next(high);
-                    } else {
-                        weights[i] = -1.0f;
-                    }
-                }
+            // A candidate whose essential weights are in `weights`, and `bound`, the sum in
+            // the terms' order of those and of the non-essential terms' window bounds.
+            const auto consider = [&](DocId candidate, float bound) {
                 float score = bound;  // exact while every covering term is essential
                 if (!lookups.empty()) {
-                    if (full && !(bound > threshold)) continue;
+                    if (full && !(bound > threshold)) return;
                     // The non-essential terms looked up highest bound first, each weight
                     // found taking its bound's place, until the candidate is out of reach.
                     bool out = false;
@@ -339,20 +323,66 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
                         }
                     }
                     for (const std::size_t j : lookups) resolved[j] = 0;
-                    if (out) continue;
+                    if (out) return;
                     score = 0.0f;
                     for (std::size_t i = 0; i < m; ++i) {
                         if (covers[i] != 0 && weights[i] >= 0.0f) score += weights[i];
                     }
                 }
                 if (full) {
-                    if (!(score > threshold)) continue;
+                    if (!(score > threshold)) return;
                     heap.pop();
                 }
                 heap.push(Hit{candidate, score});
                 if (heap.size() >= limit) {
                     full = true;
                     threshold = heap.top().score;
+                }
+            };
+            std::size_t essentials = 0;
+            std::size_t single = 0;
+            for (std::size_t i = 0; i < m; ++i) {
+                if (essential[i] != 0) {
+                    ++essentials;
+                    single = i;
+                }
+            }
+            if (essentials == 1) {
+                // The usual case, and the whole of a one-term query: one list enumerates.
+                float before = 0.0f;  // the bounds summed ahead of its weight
+                for (std::size_t i = 0; i < single; ++i) {
+                    if (covers[i] != 0) before += window_bound[i];
+                }
+                TermCursor& cursor = cursors[single];
+                for (const Scored* at = current[single]; at != nullptr; at = cursor.next(high)) {
+                    float bound = before + at->weight;
+                    for (std::size_t i = single + 1; i < m; ++i) {
+                        if (covers[i] != 0) bound += window_bound[i];
+                    }
+                    weights[single] = at->weight;
+                    consider(at->id, bound);
+                }
+            } else {
+                for (;;) {
+                    DocId candidate = kNone;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (current[i] != nullptr) candidate = std::min(candidate, current[i]->id);
+                    }
+                    if (candidate == kNone) break;
+                    float bound = 0.0f;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (covers[i] == 0) continue;
+                        if (essential[i] == 0) {
+                            bound += window_bound[i];
+                        } else if (current[i] != nullptr && current[i]->id == candidate) {
+                            weights[i] = current[i]->weight;
+                            bound += weights[i];
+                            current[i] = cursors[i].next(high);
+                        } else {
+                            weights[i] = -1.0f;
+                        }
+                    }
+                    consider(candidate, bound);
                 }
             }
         }
