@@ -151,10 +151,17 @@ void decode_block(const BlockInfo& block, Posting* out) {
     }
     if (id != block.last_id) corrupt("a block's last id not the one of its header");
     if (at != end) corrupt("bytes after a block's last posting");
-    if (max_tf != block.max_tf || detail::length_bound(std::span<const Posting>(out, block.count),
-                                                       max_tf) != block.length_bound) {
-        corrupt("a block's bounds not the ones of its header");
+    if (max_tf != block.max_tf) corrupt("a block's max tf not the one of its header");
+    // length_bound is the least floor(T * length / tf), checked without a division per posting:
+    // each T * length >= L * tf, and some T * length < (L + 1) * tf (no product passes 2**64).
+    const std::uint64_t bound = block.length_bound;
+    bool reached = false;
+    for (std::uint32_t i = 0; i < block.count; ++i) {
+        const std::uint64_t scaled = std::uint64_t{max_tf} * out[i].length;
+        if (scaled < bound * out[i].tf) corrupt("a block's length bound above a posting's");
+        reached = reached || scaled < (bound + 1) * out[i].tf;
     }
+    if (!reached) corrupt("a block's length bound below its postings'");
 }
 
 std::vector<Posting> decode_postings(std::string_view blob) {
