@@ -295,11 +295,11 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
                 current[i] = essential[i] != 0 ? cursors[i].seek(low, high) : nullptr;
             }
             // A candidate whose essential weights are in `weights`, and `bound`, the sum in
-            // the terms' order of those and of the non-essential terms' window bounds.
+            // the terms' order of those and of the non-essential terms' window bounds, which
+            // the callers have checked against the threshold.
             const auto consider = [&](DocId candidate, float bound) {
                 float score = bound;  // exact while every covering term is essential
                 if (!lookups.empty()) {
-                    if (full && !(bound > threshold)) return;
                     // The non-essential terms looked up highest bound first, each weight
                     // found taking its bound's place, until the candidate is out of reach.
                     bool out = false;
@@ -359,6 +359,7 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
                     for (std::size_t i = single + 1; i < m; ++i) {
                         if (covers[i] != 0) bound += window_bound[i];
                     }
+                    if (full && !(bound > threshold)) continue;  // most, once full
                     weights[single] = at->weight;
                     consider(at->id, bound);
                 }
@@ -382,6 +383,7 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
                             weights[i] = -1.0f;
                         }
                     }
+                    if (full && !(bound > threshold)) continue;
                     consider(candidate, bound);
                 }
             }
