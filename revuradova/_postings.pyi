@@ -1,9 +1,10 @@
 """Postings blobs of the knowledge base's stored BM25 index: analysis, encoding, merging and
 exact top-k search.
 
-A blob is one term's postings in one segment: a little-endian CRC-32 of the rest, a varint
-count, then (id gap, tf, length) varints per posting, ids strictly ascending; b"" stands for
-no postings. `deleted` arguments are signed 64-bit little-endian ids, strictly ascending, as
+A blob is one term's postings in one segment: a checksummed header (the count; per block of
+up to 64 postings its id range, size and a bound of its BM25 weights), then the blocks, each
+checksummed, of (id gap, tf, length) varints, ids strictly ascending (src/postings/README.md);
+b"" stands for no postings. `deleted` arguments are signed 64-bit little-endian ids, strictly ascending, as
 `array("q", sorted(ids)).tobytes()` gives them.
 """
 

@@ -36,7 +36,7 @@ UNMARKED = frozenset(
 # Passages analysed into one segment at most: bounds the memory of a large add.
 SEGMENT_PASSAGES = 50_000
 # The postings format; a base whose index was written in another is indexed again.
-FORMAT = 1
+FORMAT = 2
 
 
 @dataclass(frozen=True, slots=True)

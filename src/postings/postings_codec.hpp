@@ -2,6 +2,7 @@
 
 // The stored form of one term's postings in one segment.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -30,20 +31,37 @@ struct Posting {
 [[noreturn]] [[gnu::cold]] [[gnu::noinline]] void corrupt(const char* what);
 [[noreturn]] [[gnu::cold]] [[gnu::noinline]] void corrupt(const char* what, const char* field);
 
-/// A postings blob:
+/// A postings blob: a checked header, then the postings in blocks of up to 64, each block
+/// checked on its own, so that a search reads and checks only the blocks it needs.
 ///
-///   u32 little-endian CRC-32 (IEEE 802.3) of every byte after it
+///   u32 little-endian CRC-32 (IEEE 802.3) of the header's bytes after it
 ///   varint count (>= 1)
-///   count times: varint id_delta, varint tf (>= 1), varint length (>= tf)
+///   per block (ceil(count / 64) of them):
+///     varint first-id gap: the block's first id; from the second block on, its difference
+///                          to the previous block's last id (>= 1)
+///     varint span: last id - first id (>= postings in the block - 1)
+///     varint size: the block's bytes, its checksum included
+///     varint max_tf: the highest tf of the block (>= 1)
+///     varint length_bound: the least floor(max_tf * length / tf) of the block (>= max_tf)
+///   the blocks, in order, each:
+///     u32 little-endian CRC-32 of the block's bytes after it
+///     varint tf, varint length of its first posting (whose id the header gives)
+///     then per posting: varint id gap (>= 1), varint tf (>= 1), varint length (>= tf)
 ///
-/// The first id_delta is the id itself, each later one the difference to the previous id
-/// (>= 1), so ids are strictly ascending and below 2**63. Varints are unsigned LEB128 in
-/// their shortest form (at most 10 bytes); tf and length are below 2**32. No byte follows
-/// the last posting. The empty blob stands for no postings, so that a list with every
-/// document deleted has one form too; every other list has exactly one encoding.
+/// Every block holds 64 postings but the last. Ids are strictly ascending and below 2**63;
+/// a block's last posting has the id the header says, and its max_tf and length_bound are
+/// exactly those of its postings. BM25 saturation is tf * (k1 + 1) / (K + tf), that is
+/// (k1 + 1) / (1 + k1 * (1 - b) / tf + (k1 * b / avgdl) * (length / tf)): it rises with tf and
+/// falls with length / tf, so a posting (max_tf, length_bound) weighs at least as much as
+/// every posting of its block, for any avgdl. (max_tf and the least length would bound it
+/// too, but far less tightly: long documents are where tfs are high.)
+/// Varints are unsigned LEB128 in their shortest form (at most 10 bytes); tf and length are
+/// below 2**32. The blocks end where the blob ends. The empty blob stands for no postings,
+/// so that a list with every document deleted has one form too; every other list has
+/// exactly one encoding.
 ///
-/// Reading checks all of it and never reads outside the blob: anything else raises
-/// CorruptPostings.
+/// Reading checks all of what it reads and never reads outside the blob: anything else raises
+/// CorruptPostings. The header is checked whole when opened, a block when it is decoded.
 
 namespace detail {
 
@@ -67,67 +85,37 @@ namespace detail {
     corrupt("varint longer than 10 bytes for", what);
 }
 
+/// The block's length bound L for its highest tf T: the least floor(T * length / tf) of its
+/// postings, so that L / T <= length / tf for each of them (and L >= T).
+inline std::uint32_t length_bound(std::span<const Posting> block, std::uint32_t max_tf) {
+    std::uint64_t bound = kMaxCount32;
+    for (const Posting& posting : block) {
+        bound = std::min(bound, std::uint64_t{max_tf} * posting.length / posting.tf);
+    }
+    return static_cast<std::uint32_t>(bound);
+}
+
 }  // namespace detail
 
-/// Reads a blob one posting at a time, checking as it goes; for the cursors of a query,
-/// which walk several blobs side by side.
-class PostingsReader {
-public:
-    /// Checks the checksum and the count.
-    explicit PostingsReader(std::string_view blob)
-        : at_(reinterpret_cast<const unsigned char*>(blob.data())), end_(at_ + blob.size()) {
-        if (blob.empty()) return;
-        if (blob.size() < 4) corrupt("shorter than its checksum");
-        const std::uint32_t stored =
-            static_cast<std::uint32_t>(at_[0]) | static_cast<std::uint32_t>(at_[1]) << 8 |
-            static_cast<std::uint32_t>(at_[2]) << 16 | static_cast<std::uint32_t>(at_[3]) << 24;
-        if (crc32(blob.substr(4)) != stored) corrupt("checksum mismatch");
-        at_ += 4;
-        remaining_ = detail::read_varint(at_, end_, kMaxDocId, "count");
-        if (remaining_ == 0) corrupt("a count of 0");
-        // Each posting takes three bytes at least: a count beyond that is a lie, and
-        // rejecting it here keeps callers from reserving room for it.
-        if (remaining_ > static_cast<std::uint64_t>(end_ - at_) / 3) {
-            corrupt("count larger than the blob can hold");
-        }
-        size_ = static_cast<std::size_t>(remaining_);
-    }
+inline constexpr std::size_t kBlockSize = 64;
 
-    /// Number of postings.
-    std::size_t size() const { return size_; }
-
-    /// Reads the next posting into `posting`; false after the last one, once it has checked
-    /// that no byte follows. A blob found corrupt part way raises CorruptPostings after some
-    /// postings were read: callers drop what they had gathered.
-    [[gnu::always_inline]] bool next(Posting& posting) {
-        if (remaining_ == 0) {
-            if (at_ != end_) corrupt("bytes after the last posting");
-            return false;
-        }
-        const DocId delta = detail::read_varint(at_, end_, kMaxDocId, "id");
-        if (remaining_ != size_) {
-            if (delta == 0) corrupt("ids not strictly ascending");
-            if (delta > kMaxDocId - id_) corrupt("id above 2**63 - 1");
-        }
-        id_ += delta;
-        const auto tf =
-            static_cast<std::uint32_t>(detail::read_varint(at_, end_, kMaxCount32, "tf"));
-        if (tf == 0) corrupt("a tf of 0");
-        const auto length =
-            static_cast<std::uint32_t>(detail::read_varint(at_, end_, kMaxCount32, "length"));
-        if (length < tf) corrupt("a length below its tf");
-        --remaining_;
-        posting = Posting{id_, tf, length};
-        return true;
-    }
-
-private:
-    const unsigned char* at_;
-    const unsigned char* end_;
-    std::uint64_t remaining_ = 0;
-    std::size_t size_ = 0;
-    DocId id_ = 0;
+/// A block as the header describes it.
+struct BlockInfo {
+    DocId first_id;
+    DocId last_id;
+    std::uint32_t max_tf;
+    std::uint32_t length_bound;
+    std::uint32_t count;         // postings, 1 to kBlockSize
+    const unsigned char* begin;  // its bytes, checksum first
+    std::size_t size;
 };
+
+/// The checked header of a blob: its blocks, in id order; none for the empty blob.
+std::vector<BlockInfo> read_header(std::string_view blob);
+
+/// Checks `block` and writes its postings to `out` (room for block.count); CorruptPostings
+/// unless the block is well-formed and agrees with its header entry.
+void decode_block(const BlockInfo& block, Posting* out);
 
 /// The blob of `postings` (ids strictly ascending, 1 <= tf <= length); "" when empty.
 /// InvalidInput when the postings break those rules.

@@ -1,7 +1,9 @@
 #include "postings/search.hpp"
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <list>
 #include <memory>
 #include <queue>
 #include <string>
@@ -17,6 +19,9 @@ namespace {
 /// postings of a short-passage base have a tf below 5 and a length below 1024, and a table
 /// look-up costs less than the formula's two divisions.
 class TermWeights {
+    static constexpr std::uint32_t kTf = 4;
+    static constexpr std::uint32_t kLength = 1024;
+
 public:
     TermWeights(float avg_doc_length, float idf)
         : avg_doc_length_(avg_doc_length), idf_(idf), cache_(kTf * kLength, -1.0f) {}
@@ -28,16 +33,13 @@ public:
         return weight;
     }
 
-private:
-    static constexpr std::uint32_t kTf = 4;
-    static constexpr std::uint32_t kLength = 1024;
-
     float compute(std::uint32_t tf, std::uint32_t length) const {
         const float k =
             BM25Scorer::length_normalisation(static_cast<float>(length), avg_doc_length_);
         return BM25Scorer::term_weight(tf, k, idf_);
     }
 
+private:
     float avg_doc_length_;
     float idf_;
     std::vector<float> cache_;
@@ -49,103 +51,135 @@ struct Scored {
     float weight;
 };
 
-/// One query term's live postings in id order, the highest weight among them, and a cursor.
-/// Every blob is decoded whole, weights computed in the same tight loop: a corrupt byte is
-/// reported wherever it is, and the loop runs faster than cursors decoding side by side.
-struct TermList {
-    Scored* postings = nullptr;  // `size` of them, in the query's one buffer
-    std::size_t size = 0;
-    float max_weight = 0.0f;
-    const Scored* at = nullptr;  // the cursor, once loaded
-    const Scored* end = nullptr;
-
-    /// Moves to the first posting with an id >= `target`, galloping from the cursor.
-    void seek(DocId target) {
-        std::size_t step = 1;
-        const Scored* low = at;
-        const Scored* high = at;
-        while (high < end && high->id < target) {
-            low = high + 1;
-            high = static_cast<std::size_t>(end - high) > step ? high + step : end;
-            step *= 2;
+/// One query term's blocks over all its segments, in id order, each with an upper bound of
+/// its weights, and a cursor that decodes (and checks) a block only when asked for a
+/// posting in it.
+class TermCursor {
+public:
+    TermCursor(std::vector<BlockInfo> blocks, float avg_doc_length, float idf,
+               const DeletedIds& deleted)
+        : blocks_(std::move(blocks)),
+          weight_of_(avg_doc_length, idf),
+          deleted_at_(deleted.ids().data()),
+          deleted_end_(deleted_at_ + deleted.ids().size()) {
+        bounds_.reserve(blocks_.size());
+        for (const BlockInfo& block : blocks_) {
+            // The weight of (max tf, length bound) is, computed exactly, at least each of the
+            // block's weights (see postings_codec.hpp). Computed in floats, each weight is
+            // within a few roundings of its exact value (the idf and avgdl being the same):
+            // the margin covers them.
+            const float weight = weight_of_.compute(block.max_tf, block.length_bound);
+            const float bound = weight * (1.0f + 0x1p-16f);
+            bounds_.push_back(bound);
+            max_bound_ = std::max(max_bound_, bound);
         }
-        at = std::lower_bound(low, high, target,
-                              [](const Scored& s, DocId id) { return s.id < id; });
     }
+
+    float max_bound() const { return max_bound_; }
+    bool exhausted() const { return block_ == blocks_.size(); }
+    const BlockInfo& block() const { return blocks_[block_]; }
+    float block_bound() const { return bounds_[block_]; }
+
+    /// Moves to the first block that may hold `target` or a later id, without decoding it.
+    void shallow(DocId target) {
+        while (block_ < blocks_.size() && blocks_[block_].last_id < target) ++block_;
+    }
+
+    /// The first live posting with an id in [target, limit], or nullptr; decodes only blocks
+    /// that start at or below `limit`.
+    const Scored* seek(DocId target, DocId limit) {
+        for (;;) {
+            shallow(target);
+            if (block_ == blocks_.size() || blocks_[block_].first_id > limit) return nullptr;
+            if (decoded_ != block_) decode();
+            while (at_ < size_ && live_[at_].id < target) ++at_;
+            if (at_ < size_) return live_[at_].id <= limit ? &live_[at_] : nullptr;
+            ++block_;
+        }
+    }
+
+    /// The live posting after the one seek() returned last, if its id is at most `limit`.
+    const Scored* next(DocId limit) {
+        const DocId after = live_[at_].id + 1;
+        if (++at_ < size_) return live_[at_].id <= limit ? &live_[at_] : nullptr;
+        return seek(after, limit);
+    }
+
+private:
+    void decode() {
+        const BlockInfo& block = blocks_[block_];
+        decode_block(block, postings_.data());
+        deleted_at_ =
+            std::lower_bound(deleted_at_, deleted_end_, static_cast<std::int64_t>(block.first_id));
+        size_ = 0;
+        for (std::uint32_t i = 0; i < block.count; ++i) {
+            const Posting& posting = postings_[i];
+            const auto id = static_cast<std::int64_t>(posting.id);  // below 2**63
+            while (deleted_at_ != deleted_end_ && *deleted_at_ < id) ++deleted_at_;
+            if (deleted_at_ != deleted_end_ && *deleted_at_ == id) continue;
+            live_[size_++] = Scored{posting.id, weight_of_(posting.tf, posting.length)};
+        }
+        at_ = 0;
+        decoded_ = block_;
+    }
+
+    std::vector<BlockInfo> blocks_;
+    std::vector<float> bounds_;
+    float max_bound_ = 0.0f;
+    TermWeights weight_of_;
+    const std::int64_t* deleted_at_;
+    const std::int64_t* deleted_end_;
+    std::size_t block_ = 0;
+    std::size_t decoded_ = std::numeric_limits<std::size_t>::max();
+    std::array<Posting, kBlockSize> postings_;
+    std::array<Scored, kBlockSize> live_;
+    std::size_t at_ = 0;
+    std::size_t size_ = 0;
 };
 
-/// Writes the live postings of `reader`, from `posting` (its first) on, to `out`, and
-/// returns the end of what it wrote. The reader, the cursor and the running maximum are
-/// copies: kept in registers, not stored back on every posting.
-Scored* append_live(PostingsReader reader, Posting posting, DeletedIds::Cursor deleted,
-                    TermWeights& weight_of, Scored* out, float& max_weight) {
-    float highest = max_weight;
-    do {
-        if (deleted.deleted(posting.id)) continue;
-        const float weight = weight_of(posting.tf, posting.length);
-        highest = std::max(highest, weight);
-        *out++ = Scored{posting.id, weight};
-    } while (reader.next(posting));
-    max_weight = highest;
-    return out;
-}
-
-/// A term's blobs, checked and ordered by their first ids: segments usually cover separate
-/// id ranges, and read in that order they append to one list already sorted.
-struct OpenedTerm {
-    struct Segment {
-        PostingsReader reader;
-        Posting first{};
-        bool empty = false;
-    };
-    std::vector<Segment> segments;
-    std::size_t total = 0;  // postings, deleted ones included
-};
-
-OpenedTerm open_term(const QueryTerm& term) {
-    OpenedTerm opened;
-    opened.segments.reserve(term.blobs.size());
+/// A term's blocks over its segments, in id order. Segments usually cover separate id
+/// ranges, and their blocks then follow one another; when two overlap, the term's live
+/// postings are merged (a live document in two of them is corrupt) and encoded again into
+/// `owned`, whose blocks are returned.
+std::vector<BlockInfo> open_term(const QueryTerm& term, const DeletedIds& deleted,
+                                 std::list<std::string>& owned) {
+    std::vector<std::vector<BlockInfo>> segments;
+    segments.reserve(term.blobs.size());
     for (const std::string_view blob : term.blobs) {
-        auto& segment = opened.segments.emplace_back(OpenedTerm::Segment{PostingsReader(blob)});
-        segment.empty = !segment.reader.next(segment.first);
-        opened.total += segment.reader.size();
+        segments.push_back(read_header(blob));
+        if (segments.back().empty()) segments.pop_back();
     }
-    std::sort(opened.segments.begin(), opened.segments.end(),
-              [](const auto& a, const auto& b) { return a.first.id < b.first.id; });
-    return opened;
-}
-
-/// The live postings of `opened`, written from `begin` (room for opened.total), in id order;
-/// overlapping segments are merged after reading.
-TermList load_term(OpenedTerm& opened, float avg_doc_length, float idf, const DeletedIds& deleted,
-                   Scored* begin) {
-    TermWeights weight_of(avg_doc_length, idf);
-    TermList list;
-    list.postings = begin;
-    Scored* end = begin;
-    std::vector<std::size_t> run_ends;
+    std::sort(segments.begin(), segments.end(),
+              [](const auto& a, const auto& b) { return a.front().first_id < b.front().first_id; });
     bool separate = true;
-    for (OpenedTerm::Segment& segment : opened.segments) {
-        if (segment.empty) continue;
-        if (end != begin && (end - 1)->id >= segment.first.id) separate = false;
-        end = append_live(segment.reader, segment.first, DeletedIds::Cursor(deleted), weight_of,
-                          end, list.max_weight);
-        run_ends.push_back(static_cast<std::size_t>(end - begin));
-    }
-    list.size = static_cast<std::size_t>(end - begin);
-    list.at = begin;
-    list.end = end;
-    if (!separate) {
-        std::vector<std::vector<Scored>> runs;
-        std::size_t run_begin = 0;
-        for (const std::size_t run_end : run_ends) {
-            runs.emplace_back(begin + run_begin, begin + run_end);
-            run_begin = run_end;
+    std::size_t total = 0;
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        total += segments[s].size();
+        if (s > 0 && segments[s - 1].back().last_id >= segments[s].front().first_id) {
+            separate = false;
         }
-        const std::vector<Scored> merged = merge_runs(runs, [](const Scored& s) { return s.id; });
-        std::copy(merged.begin(), merged.end(), begin);
     }
-    return list;
+    std::vector<BlockInfo> blocks;
+    if (separate) {
+        blocks.reserve(total);
+        for (const auto& segment : segments)
+            blocks.insert(blocks.end(), segment.begin(), segment.end());
+        return blocks;
+    }
+    std::vector<std::vector<Posting>> runs;
+    for (const auto& segment : segments) {
+        std::vector<Posting>& run = runs.emplace_back();
+        std::array<Posting, kBlockSize> postings;
+        DeletedIds::Cursor cursor(deleted);
+        for (const BlockInfo& block : segment) {
+            decode_block(block, postings.data());
+            for (std::uint32_t i = 0; i < block.count; ++i) {
+                if (!cursor.deleted(postings[i].id)) run.push_back(postings[i]);
+            }
+        }
+    }
+    const std::vector<Posting> merged = merge_runs(runs, [](const Posting& p) { return p.id; });
+    return read_header(owned.emplace_back(encode_postings(merged)));
 }
 
 /// Best first: higher score, then lower id.
@@ -173,108 +207,189 @@ std::vector<Hit> search_postings(std::span<const QueryTerm> terms, std::uint64_t
     }
     const float avg_doc_length = static_cast<float>(total_length) / static_cast<float>(doc_count);
     const std::size_t m = terms.size();
-    std::vector<OpenedTerm> opened;
-    opened.reserve(m);
-    std::size_t total = 0;
-    for (const QueryTerm& term : terms) {
-        opened.push_back(open_term(term));
-        total += opened.back().total;
-    }
-    // One buffer for the whole query, left uninitialised (every slot is written before it is
-    // read): the allocator then keeps it from one query to the next, where one buffer per term
-    // would be handed back to the system and faulted in again each time.
-    const std::unique_ptr<Scored[]> buffer(new Scored[total]);
-    std::vector<TermList> cursors;
+    std::list<std::string> owned;  // the blobs of terms whose segments overlap, merged
+    std::vector<TermCursor> cursors;
     cursors.reserve(m);
-    Scored* next = buffer.get();
-    for (std::size_t i = 0; i < m; ++i) {
-        const float idf = BM25Scorer::inverse_document_frequency(doc_count, terms[i].doc_freq);
-        cursors.push_back(load_term(opened[i], avg_doc_length, idf, deleted, next));
-        next += opened[i].total;
+    for (const QueryTerm& term : terms) {
+        const float idf = BM25Scorer::inverse_document_frequency(doc_count, term.doc_freq);
+        cursors.emplace_back(open_term(term, deleted, owned), avg_doc_length, idf, deleted);
     }
 
-    // MaxScore: with df <= N every weight is >= 0, and float addition is monotone, so a
-    // document's score is at most the same sum, in the same order, of each term's highest
-    // weight.
-    // Once the heap is full, a later document (a higher id, so it loses ties) enters only by
-    // scoring above the worst kept one. The terms whose bounds, summed, cannot beat that are
-    // "non-essential": their documents are only looked up, never enumerated.
-    std::vector<std::size_t> rank(m);  // position of each term when ordered by highest weight
-    {
-        std::vector<std::size_t> by_bound(m);
-        for (std::size_t i = 0; i < m; ++i) by_bound[i] = i;
-        std::stable_sort(by_bound.begin(), by_bound.end(), [&](std::size_t a, std::size_t b) {
-            return cursors[a].max_weight < cursors[b].max_weight;
-        });
-        for (std::size_t r = 0; r < m; ++r) rank[by_bound[r]] = r;
-    }
-    std::vector<float> prefix_bound(m + 1);  // bound of a document in the p lowest terms only
-    for (std::size_t p = 0; p <= m; ++p) {
-        float sum = 0.0f;
-        for (std::size_t i = 0; i < m; ++i) {
-            if (rank[i] < p) sum += cursors[i].max_weight;
-        }
-        prefix_bound[p] = sum;
-    }
-    std::size_t non_essential = 0;  // terms of rank below this are non-essential
-    // Ids come in ascending order, so a candidate loses every tie with a kept entry: once the
-    // heap is full, it enters only with a score above the worst kept one.
-
-    std::vector<char> essential(m, 1);  // rank >= non_essential
+    // Block-max MaxScore. With df <= N every weight is >= 0, and float addition is monotone,
+    // so a document's score is at most the same sum, in the same order, of bounds of its
+    // terms' weights. Ids are visited in ascending order, so a candidate loses every tie
+    // with a kept entry: once the heap is full, it enters only with a score above the worst
+    // kept one.
+    // The ids are cut into windows in which every term's bound is constant: within one block
+    // of each term that has a block there, and between the blocks of the others (a bound of
+    // 0). A window whose bounds cannot beat the threshold is passed over without decoding a
+    // block. In the others, the terms whose bounds, summed, cannot beat it are
+    // "non-essential": their documents are only looked up, and their blocks decoded only
+    // for a candidate that could still enter.
     std::priority_queue<Hit, std::vector<Hit>, WorstOnTop> heap;
     bool full = false;
-    float threshold = 0.0f;         // once full: the worst kept score, which a later id must beat
-    std::vector<float> weights(m);  // this candidate's weight per essential term, -1 if absent
-    for (;;) {
-        DocId candidate = std::numeric_limits<DocId>::max();  // above every id
+    float threshold = 0.0f;  // once full: the worst kept score, which a later id must beat
+    float global_bound = 0.0f;
+    for (const TermCursor& cursor : cursors) global_bound += cursor.max_bound();
+    std::vector<float> window_bound(m);
+    std::vector<char> covers(m);     // the term has a block over the window
+    std::vector<char> essential(m);  // among those, the ones whose documents are enumerated
+    std::vector<std::size_t> by_bound(m);
+    std::vector<const Scored*> current(m);  // an essential term's next posting in the window
+    std::vector<float> weights(m);          // this candidate's weight per term, -1 if absent
+    std::vector<char> resolved(m);          // the non-essential terms looked up for this candidate
+    std::vector<std::size_t> lookups;       // the window's non-essential terms, highest bound first
+    constexpr DocId kNone = std::numeric_limits<DocId>::max();
+    DocId low = 0;
+    while (!(full && !(global_bound > threshold))) {
+        DocId high = kMaxDocId;
+        bool any = false;
+        float total = 0.0f;
         for (std::size_t i = 0; i < m; ++i) {
-            const TermList& list = cursors[i];
-            if (essential[i] != 0 && list.at != list.end) {
-                candidate = std::min(candidate, list.at->id);
+            TermCursor& cursor = cursors[i];
+            cursor.shallow(low);
+            covers[i] = 0;
+            window_bound[i] = 0.0f;
+            if (cursor.exhausted()) continue;
+            const BlockInfo& block = cursor.block();
+            if (block.first_id > low) {
+                high = std::min(high, block.first_id - 1);
+                any = true;
+                continue;
             }
+            high = std::min(high, block.last_id);
+            covers[i] = 1;
+            window_bound[i] = cursor.block_bound();
+            total += window_bound[i];
         }
-        if (candidate == std::numeric_limits<DocId>::max()) break;
-        float bound = 0.0f;
-        for (std::size_t i = 0; i < m; ++i) {
-            TermList& list = cursors[i];
-            if (essential[i] == 0) {
-                bound += list.max_weight;
-            } else if (list.at != list.end && list.at->id == candidate) {
-                weights[i] = list.at->weight;
-                bound += weights[i];
-                ++list.at;
-            } else {
-                weights[i] = -1.0f;
-            }
-        }
-        float score = bound;  // exact while every term is essential
-        if (non_essential > 0) {
-            if (full && !(bound > threshold)) continue;
-            score = 0.0f;
-            for (std::size_t i = 0; i < m; ++i) {
-                TermList& list = cursors[i];
-                if (essential[i] != 0) {
-                    if (weights[i] >= 0.0f) score += weights[i];
-                    continue;
+        if (!any && std::find(covers.begin(), covers.end(), 1) == covers.end()) break;
+        const bool worth = std::find(covers.begin(), covers.end(), 1) != covers.end() &&
+                           !(full && !(total > threshold));
+        if (worth) {
+            // The most terms, lowest bounds first, whose bounds summed (in the terms' order)
+            // cannot beat the threshold.
+            for (std::size_t i = 0; i < m; ++i) by_bound[i] = i;
+            std::stable_sort(by_bound.begin(), by_bound.end(), [&](std::size_t a, std::size_t b) {
+                return window_bound[a] < window_bound[b];
+            });
+            std::fill(essential.begin(), essential.end(), 1);
+            if (full) {
+                for (std::size_t p = 1; p <= m; ++p) {
+                    essential[by_bound[p - 1]] = 0;
+                    float sum = 0.0f;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (essential[i] == 0) sum += window_bound[i];
+                    }
+                    if (sum > threshold) {
+                        essential[by_bound[p - 1]] = 1;
+                        break;
+                    }
                 }
-                list.seek(candidate);
-                if (list.at != list.end && list.at->id == candidate) score += list.at->weight;
+            }
+            lookups.clear();
+            for (auto r = by_bound.rbegin(); r != by_bound.rend(); ++r) {
+                if (covers[*r] != 0 && essential[*r] == 0) lookups.push_back(*r);
+            }
+            for (std::size_t i = 0; i < m; ++i) {
+                if (covers[i] == 0) essential[i] = 0;
+                current[i] = essential[i] != 0 ? cursors[i].seek(low, high) : nullptr;
+            }
+            // A candidate whose essential weights are in `weights`, and `bound`, the sum in
+            // the terms' order of those and of the non-essential terms' window bounds, which
+            // the callers have checked against the threshold.
+            const auto consider = [&](DocId candidate, float bound) {
+                float score = bound;  // exact while every covering term is essential
+                if (!lookups.empty()) {
+                    // The non-essential terms looked up highest bound first, each weight
+                    // found taking its bound's place, until the candidate is out of reach.
+                    bool out = false;
+                    for (const std::size_t j : lookups) {
+                        const Scored* found = cursors[j].seek(candidate, candidate);
+                        weights[j] = found != nullptr ? found->weight : -1.0f;
+                        resolved[j] = 1;
+                        if (!full) continue;
+                        float refined = 0.0f;
+                        for (std::size_t i = 0; i < m; ++i) {
+                            if (covers[i] == 0) continue;
+                            if (essential[i] != 0 || resolved[i] != 0) {
+                                if (weights[i] >= 0.0f) refined += weights[i];
+                            } else {
+                                refined += window_bound[i];
+                            }
+                        }
+                        if (!(refined > threshold)) {
+                            out = true;
+                            break;
+                        }
+                    }
+                    for (const std::size_t j : lookups) resolved[j] = 0;
+                    if (out) return;
+                    score = 0.0f;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (covers[i] != 0 && weights[i] >= 0.0f) score += weights[i];
+                    }
+                }
+                if (full) {
+                    if (!(score > threshold)) return;
+                    heap.pop();
+                }
+                heap.push(Hit{candidate, score});
+                if (heap.size() >= limit) {
+                    full = true;
+                    threshold = heap.top().score;
+                }
+            };
+            std::size_t essentials = 0;
+            std::size_t single = 0;
+            for (std::size_t i = 0; i < m; ++i) {
+                if (essential[i] != 0) {
+                    ++essentials;
+                    single = i;
+                }
+            }
+            if (essentials == 1) {
+                // The usual case, and the whole of a one-term query: one list enumerates.
+                float before = 0.0f;  // the bounds summed ahead of its weight
+                for (std::size_t i = 0; i < single; ++i) {
+                    if (covers[i] != 0) before += window_bound[i];
+                }
+                TermCursor& cursor = cursors[single];
+                for (const Scored* at = current[single]; at != nullptr; at = cursor.next(high)) {
+                    float bound = before + at->weight;
+                    for (std::size_t i = single + 1; i < m; ++i) {
+                        if (covers[i] != 0) bound += window_bound[i];
+                    }
+                    if (full && !(bound > threshold)) continue;  // most, once full
+                    weights[single] = at->weight;
+                    consider(at->id, bound);
+                }
+            } else {
+                for (;;) {
+                    DocId candidate = kNone;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (current[i] != nullptr) candidate = std::min(candidate, current[i]->id);
+                    }
+                    if (candidate == kNone) break;
+                    float bound = 0.0f;
+                    for (std::size_t i = 0; i < m; ++i) {
+                        if (covers[i] == 0) continue;
+                        if (essential[i] == 0) {
+                            bound += window_bound[i];
+                        } else if (current[i] != nullptr && current[i]->id == candidate) {
+                            weights[i] = current[i]->weight;
+                            bound += weights[i];
+                            current[i] = cursors[i].next(high);
+                        } else {
+                            weights[i] = -1.0f;
+                        }
+                    }
+                    if (full && !(bound > threshold)) continue;
+                    consider(candidate, bound);
+                }
             }
         }
-        if (full) {
-            if (!(score > threshold)) continue;
-            heap.pop();
-        }
-        heap.push(Hit{candidate, score});
-        if (heap.size() >= limit) {
-            full = true;
-            threshold = heap.top().score;
-            while (non_essential < m && !(prefix_bound[non_essential + 1] > threshold)) {
-                ++non_essential;
-            }
-            for (std::size_t i = 0; i < m; ++i) essential[i] = rank[i] >= non_essential ? 1 : 0;
-            if (non_essential == m) break;
-        }
+        if (high == kMaxDocId) break;
+        low = high + 1;
     }
     std::vector<Hit> hits;
     hits.reserve(heap.size());

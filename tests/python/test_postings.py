@@ -3,6 +3,7 @@
 import ctypes
 import ctypes.util
 import pathlib
+import random
 import sysconfig
 import zlib
 from array import array
@@ -105,10 +106,14 @@ class TestSegmentAndCodec:
             ("the", 2),
         ]
         blobs = blobs_by_term(terms_out)
-        # Checksummed by zlib's CRC-32 over everything after the first four bytes.
-        assert blobs["cat"] == b"\x80\x17\x4b\xf1\x01\x01\x01\x05"
-        for blob in blobs.values():
-            assert int.from_bytes(blob[:4], "little") == zlib.crc32(blob[4:])
+        # A header (count; per block first id, span, size, max tf, length bound) and one
+        # block (tf and length of its first posting, then id gap, tf, length), each after
+        # zlib's CRC-32 of it.
+        header, block = bytes([1, 1, 0, 6, 1, 5]), bytes([1, 5])
+        assert blobs["cat"] == checked_blob(header) + checked_blob(block)
+        # Document 2's length over tf (2) bounds the block's: floor(2 * 2 / 1) = 4.
+        header, block = bytes([2, 1, 1, 9, 2, 4]), bytes([2, 5, 1, 1, 2])
+        assert blobs["the"] == checked_blob(header) + checked_blob(block)
         assert P.decode(blobs["the"]) == [(1, 2, 5), (2, 1, 2)]
         assert P.decode(b"") == []
 
@@ -273,6 +278,64 @@ def test_search_over_split_segments_equals_the_oracle(base):
     assert P.search(single, dfs, doc_count, total_length, b"", limit) == hits
 
 
+@st.composite
+def large_bases(draw):
+    """Hundreds of passages, so that terms span many blocks: a few passages repeated (equal
+    scores, ties by id), bursts of one word, deletions, segments over separate id ranges."""
+    rng = random.Random(draw(st.integers(0, 2**32)))
+    count = draw(st.integers(60, 600))
+    ids = sorted(rng.sample(range(count * draw(st.integers(1, 3)) + 5), count))
+    templates = [[rng.choice(WORDS) for _ in range(rng.randint(1, 8))] for _ in range(4)]
+    texts = []
+    for k in range(count):
+        if rng.random() < draw(st.sampled_from([0.0, 0.3, 0.9])):
+            texts.append(list(rng.choice(templates)))
+        else:
+            burst = WORDS[(k // 90) % len(WORDS)]
+            words = [rng.choice(WORDS) for _ in range(rng.randint(0, 12))]
+            texts.append(words + [burst] * rng.randint(0, 6))
+    deleted = set(rng.sample(ids, rng.randint(0, count // 4)))
+    cuts = sorted(rng.sample(range(1, count), draw(st.integers(0, 4))))
+    query = draw(st.lists(st.sampled_from([*WORDS, "absent"]), min_size=1, max_size=4))
+    limit = draw(st.integers(1, 40))
+    return ids, texts, deleted, cuts, query, limit
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(large_bases())
+def test_block_skipping_search_equals_the_oracle(base):
+    ids, texts, deleted, cuts, query, limit = base
+    live = {i: t for i, t in zip(ids, texts, strict=True) if i not in deleted}
+    dead = deleted_bytes(deleted)
+    segment_blobs = {}
+    for start, end in zip([0, *cuts], [*cuts, len(ids)], strict=True):
+        terms_out, _ = P.segment(ids[start:end], [" ".join(t) for t in texts[start:end]], 3, "")
+        for term, _df, blob in terms_out:
+            segment_blobs.setdefault(term, []).insert(0, blob)
+    dfs = [sum(1 for t in live.values() if word in t) for word in query]
+    total_length = sum(len(t) for t in live.values())
+    postings = [segment_blobs.get(word, []) for word in query]
+    hits = P.search(postings, dfs, len(live), total_length, dead, limit)
+    assert hits == oracle(live, query, limit)
+
+
+def test_damage_to_a_skipped_block_changes_nothing():
+    # The five best passages first, then 1,000 weaker ones: a top 5 needs the first block only.
+    texts = ["abc abc abc abc"] * 5 + ["abc " + "filler " * 30] * 1000
+    ids = list(range(len(texts)))
+    blob = blobs_by_term(P.segment(ids, texts, 3, "")[0])["abc"]
+    total_length = 5 * 4 + 1000 * 31
+    expected = P.search([[blob]], [len(ids)], len(ids), total_length, b"", 5)
+    assert [doc_id for doc_id, _ in expected] == [0, 1, 2, 3, 4]
+    damaged = bytearray(blob)
+    damaged[-3] ^= 0x10  # in the last block
+    with pytest.raises(P.CorruptPostings):
+        P.decode(bytes(damaged))
+    assert P.search([[bytes(damaged)]], [len(ids)], len(ids), total_length, b"", 5) == expected
+    with pytest.raises(P.CorruptPostings):
+        P.search([[bytes(damaged)]], [len(ids)], len(ids), total_length, b"", 2000)
+
+
 def checked_blob(payload):
     return zlib.crc32(payload).to_bytes(4, "little") + payload
 
@@ -302,7 +365,11 @@ def test_hostile_blobs_never_crash(blob):
 
 
 def test_every_truncation_and_flip_is_rejected():
-    blob = blobs_by_term(P.segment([3, 130, 100000], ["x abc", "abc abc", "abc"], 3, "")[0])["abc"]
+    # Three blocks: 64, 64 and 2 postings.
+    ids = [3 + 7 * k for k in range(130)]
+    texts = ["abc " * (1 + k % 3) + "x" * (k % 5) for k in range(130)]
+    blob = blobs_by_term(P.segment(ids, texts, 3, "")[0])["abc"]
+    assert len(P.decode(blob)) == 130
     for size in range(1, len(blob)):
         with pytest.raises(P.CorruptPostings):
             P.decode(blob[:size])

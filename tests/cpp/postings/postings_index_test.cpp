@@ -191,3 +191,121 @@ TEST(Search, EqualsBruteForceHoweverSplit) {
 
 }  // namespace
 }  // namespace revuradova::postings
+
+namespace revuradova::postings {
+namespace {
+
+// Lists long enough for many blocks, with bursts of high tfs (where block bounds differ), runs
+// of equal weights (ties by id), deletions, and segments that cover separate id ranges (the
+// blocks read in place) or overlap (merged first).
+TEST(Search, BlockSkippingEqualsBruteForce) {
+    std::mt19937_64 random(13);
+    for (int round = 0; round < 120; ++round) {
+        const std::size_t term_count = 1 + random() % 4;
+        const std::uint64_t doc_count = 500 + random() % 4000;
+        const bool equal_lengths = random() % 4 == 0;
+        std::vector<std::uint32_t> lengths(doc_count);
+        std::uint64_t total_length = 0;
+        for (auto& length : lengths) {
+            length = equal_lengths ? 20 : static_cast<std::uint32_t>(5 + random() % 60);
+            total_length += length;
+        }
+        std::vector<std::int64_t> dead;
+        if (random() % 2 == 0) {
+            for (DocId id = 0; id < doc_count; ++id) {
+                if (random() % 10 == 0) dead.push_back(static_cast<std::int64_t>(id));
+            }
+        }
+        const DeletedIds deleted = DeletedIds::from_ids(dead);
+        std::vector<std::vector<Posting>> lists(term_count);
+        std::vector<std::vector<Posting>> live(term_count);
+        std::vector<std::uint64_t> dfs;
+        for (std::size_t t = 0; t < term_count; ++t) {
+            const std::uint64_t chance = 1 + random() % 100;
+            const bool flat = random() % 3 == 0;  // every tf 1: equal weights at equal lengths
+            for (DocId id = 0; id < doc_count; ++id) {
+                if (random() % 100 >= chance) continue;
+                const bool burst = !flat && (id / 300) % 7 == t;
+                const auto tf = static_cast<std::uint32_t>(
+                    flat ? 1 : (burst ? 3 + random() % 20 : 1 + random() % 3));
+                lists[t].push_back({id, tf, std::max(tf, lengths[id])});
+                if (!std::binary_search(dead.begin(), dead.end(), static_cast<std::int64_t>(id))) {
+                    live[t].push_back(lists[t].back());
+                }
+            }
+            dfs.push_back(live[t].size());
+        }
+        const std::uint64_t live_count = doc_count - dead.size();
+        const std::size_t limit = 1 + random() % (random() % 2 == 0 ? 10 : 200);
+        const auto expected = brute_force(live, dfs, live_count, total_length, limit);
+        std::vector<std::vector<std::string>> segment_blobs(term_count);
+        std::vector<std::vector<std::string_view>> views(term_count);
+        const bool separate = random() % 4 != 0;
+        for (std::size_t t = 0; t < term_count; ++t) {
+            std::vector<std::vector<Posting>> pieces(1 + random() % 5);
+            for (const Posting& p : lists[t]) {
+                const std::size_t piece =
+                    separate ? p.id * pieces.size() / doc_count : random() % pieces.size();
+                pieces[piece].push_back(p);
+            }
+            for (const auto& piece : pieces) segment_blobs[t].push_back(encode_postings(piece));
+            std::shuffle(segment_blobs[t].begin(), segment_blobs[t].end(), random);
+            for (const auto& blob : segment_blobs[t]) views[t].push_back(blob);
+        }
+        const auto hits = run(views, dfs, live_count, total_length, deleted, limit);
+        ASSERT_EQ(hits.size(), expected.size()) << round;
+        for (std::size_t i = 0; i < hits.size(); ++i) {
+            EXPECT_EQ(hits[i].id, expected[i].id) << round << ":" << i;
+            EXPECT_EQ(hits[i].score, expected[i].score) << round << ":" << i;  // bit for bit
+        }
+    }
+}
+
+// The best documents in the first block, weaker ones after: the later blocks cannot enter the
+// top 5, so they are never decoded, and damage to them changes nothing; damage to the header
+// or to the first block is always found.
+TEST(Search, SkippedBlocksAreNeitherCheckedNorDecoded) {
+    std::vector<Posting> postings;
+    for (DocId id = 0; id < 20 * kBlockSize; ++id) {
+        postings.push_back(id < kBlockSize ? Posting{id, 10, 10} : Posting{id, 1, 100});
+    }
+    const std::string blob = encode_postings(postings);
+    const std::uint64_t doc_count = 40 * kBlockSize;
+    const std::uint64_t total_length = doc_count * 50;
+    const auto blocks = read_header(blob);
+    const auto offset = [&](std::size_t b) {
+        return static_cast<std::size_t>(blocks[b].begin -
+                                        reinterpret_cast<const unsigned char*>(blob.data()));
+    };
+    const std::vector<std::string_view> intact{blob};
+    const auto expected =
+        run({intact}, {postings.size()}, doc_count, total_length, DeletedIds(), 5);
+    ASSERT_EQ(expected.size(), 5u);
+    EXPECT_EQ(expected.back().id, 4u);
+    for (std::size_t at = 0; at < blob.size(); ++at) {
+        std::string damaged = blob;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+        const std::vector<std::string_view> view{damaged};
+        if (at < offset(1)) {
+            EXPECT_THROW(run({view}, {postings.size()}, doc_count, total_length, DeletedIds(), 5),
+                         CorruptPostings)
+                << at;
+            continue;
+        }
+        const auto hits = run({view}, {postings.size()}, doc_count, total_length, DeletedIds(), 5);
+        ASSERT_EQ(hits.size(), expected.size());
+        for (std::size_t i = 0; i < hits.size(); ++i) {
+            EXPECT_EQ(hits[i].id, expected[i].id);
+            EXPECT_EQ(hits[i].score, expected[i].score);
+        }
+    }
+    // A query that needs every block reads the damage wherever it is.
+    std::string damaged = blob;
+    damaged[offset(19) + 5] = static_cast<char>(damaged[offset(19) + 5] ^ 0x10);
+    const std::vector<std::string_view> view{damaged};
+    EXPECT_THROW(run({view}, {postings.size()}, doc_count, total_length, DeletedIds(), 1000),
+                 CorruptPostings);
+}
+
+}  // namespace
+}  // namespace revuradova::postings
