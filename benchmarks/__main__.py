@@ -30,8 +30,9 @@ SUITES = {
     "quality": ("quality.py", "answer quality on judged questions: search, ask, bm25s"),
     "side-by-side": ("side_by_side.py", "the goals' search comparison alone (not in all)"),
     "flooding": ("hash_flooding.py", "colliding tokens against random ones (not in all)"),
+    "dense": ("dense.py", "the dense road: encoding speed, quality by mode, 100,000 vectors"),
 }
-NOT_IN_ALL = {"road", "side-by-side", "flooding"}
+NOT_IN_ALL = {"road", "side-by-side", "flooding", "dense"}
 
 
 def run(name: str, args: list[str]) -> int:

@@ -19,6 +19,7 @@ from revuradova.errors import (
     SchemaError,
 )
 from revuradova.kb.base import KnowledgeBase
+from revuradova.kb.dense import DenseUnavailable, Encoder
 from revuradova.kb.index import Analysis
 from revuradova.kb.results import Answer, Change, Hit, Status, Where
 from revuradova.kb.snippets import Snippet
@@ -29,6 +30,8 @@ __all__ = [
     "BusyError",
     "Change",
     "ClosedError",
+    "DenseUnavailable",
+    "Encoder",
     "Hit",
     "KnowledgeBase",
     "NotAddedError",

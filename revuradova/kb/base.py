@@ -18,6 +18,8 @@ from revuradova.errors import BusyError, ClosedError, NotAddedError, PassageNotF
 from revuradova.ingest.model import Limits, Passage
 from revuradova.ingest.names import path_text
 from revuradova.kb import codec, schema
+from revuradova.kb import dense as hybrid
+from revuradova.kb.dense import DenseUnavailable, Encoder
 from revuradova.kb.files import Reading, Transaction, absolute, read_root, under
 from revuradova.kb.index import FORMAT, Analysis, Index
 from revuradova.kb.merge import merge_as_needed
@@ -26,6 +28,8 @@ from revuradova.kb.results import Answer, Change, Hit, Status, Where
 from revuradova.kb.snippets import Finder
 
 PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+Dense = bool | str | Encoder | None
+MODES = ("hybrid", "bm25", "dense")
 Paths = PathArg | Sequence[PathArg]
 Progress = Callable[[int, int, str], None] | bool | None
 
@@ -42,7 +46,13 @@ class KnowledgeBase:
     ``timeout`` is how long a change waits for another process's change to finish before
     raising BusyError.
 
-    ``intent_window`` is how many of BM25's best passages ask() lets the question's intent
+    ``dense`` (a new base only; needs the extra revuradova[dense]) makes a hybrid base:
+    True for the packaged all-MiniLM-L6-v2, a model folder's path, or an Encoder. Its
+    passages' vectors are stored beside them, in the transaction that stores them, and
+    search() and ask() fuse BM25 with the vectors' cosine unless told otherwise. An
+    existing base is made hybrid by enable_dense().
+
+    ``intent_window`` is how many of the best passages ask() lets the question's intent
     reorder.
     """
 
@@ -50,7 +60,7 @@ class KnowledgeBase:
 
     def __init__(
         self, path: PathArg = ":memory:", *, analysis: Analysis | None = None,
-        timeout: float = 10.0,
+        timeout: float = 10.0, dense: Dense = None,
     ) -> None:  # fmt: skip
         self._path = os.fsdecode(path) if not isinstance(path, str) else path
         if self._path != ":memory:":
@@ -59,21 +69,76 @@ class KnowledgeBase:
         self._closed = False
         # Functions given as knowledge_type or domain, by root id: a base cannot store them.
         self._functions: dict[int, dict[str, Callable[[Passage], str]]] = {}
+        # The model given, or loaded when first needed; None while not needed or missing.
+        self._encoder: Encoder | None = None
+        self._vectors: hybrid.Vectors | None = None
+        if dense is not None and dense is not False:
+            self._encoder = _load(dense)
         db, version = schema.open_connection(self._path, timeout)
         self._db = db
         try:
             self._index = Index(db, self._prepare(version, analysis))
+            self._record = self._prepare_dense(version is None)
         except BaseException:
             db.close()
             raise
 
     @classmethod
     def open(
-        cls, path: PathArg, *, analysis: Analysis | None = None, timeout: float = 10.0
-    ) -> KnowledgeBase:
+        cls, path: PathArg, *, analysis: Analysis | None = None, timeout: float = 10.0,
+        dense: Dense = None,
+    ) -> KnowledgeBase:  # fmt: skip
         """The knowledge base in the file at `path`, made when missing. Raises SchemaError,
         leaving the file as it was, for a file that is not one."""
-        return cls(path, analysis=analysis, timeout=timeout)
+        return cls(path, analysis=analysis, timeout=timeout, dense=dense)
+
+    def _prepare_dense(self, new: bool) -> hybrid.Record | None:
+        """The base's dense record, made for a new base given a model."""
+        record = hybrid.read_record(self._db) if _has_table(self._db, "vectors") else None
+        encoder = self._encoder
+        if encoder is None:
+            return record
+        if record is None:
+            if not new:
+                raise ValueError(
+                    f"{self._path} has no vectors: open it without dense=, or call "
+                    "enable_dense() to embed its passages"
+                )
+            return self._enable(encoder)
+        if record.model != encoder.name or record.dim != encoder.dim:
+            raise ValueError(
+                f"{self._path} is embedded with {record.model!r}, not {encoder.name!r}: open "
+                "it without dense=, or call enable_dense(model) to embed it again"
+            )
+        return record
+
+    def enable_dense(self, model: bool | str | Encoder = True) -> None:
+        """Makes the base hybrid: embeds every passage with `model` (True for the packaged
+        all-MiniLM-L6-v2, a model folder's path, or an Encoder) and stores the vectors, in
+        one transaction. A base embedded with another model is embedded again."""
+        with self._lock:
+            self._check_open()
+            encoder = _load(model)
+            self._record = self._enable(encoder)
+            self._encoder = encoder
+
+    def _enable(self, encoder: Encoder) -> hybrid.Record:
+        record = hybrid.Record(encoder.name, encoder.dim)
+        with self._write() as db:
+            db.execute(hybrid.VECTORS_TABLE)
+            if hybrid.read_record(db) != record:
+                db.execute("DELETE FROM vectors")
+            db.execute("INSERT OR REPLACE INTO meta VALUES ('dense', ?)", (record.to_json(),))
+            _embed_missing(db, encoder)
+            self._index.committed()
+            schema.touch(db)
+        self._vectors = None
+        return record
+
+    @property
+    def dense_model(self) -> str | None:
+        """The model the base's passages are embedded with; None for a BM25-only base."""
+        return self._record.model if self._record else None
 
     def _prepare(self, version: int | None, analysis: Analysis | None) -> Analysis:
         """Creates or migrates the base as needed; the analysis it is indexed with."""
@@ -281,28 +346,40 @@ class KnowledgeBase:
 
     # --- reading -------------------------------------------------------------------------
 
-    def search(self, query: str, limit: int = 10, *, where: Where | None = None) -> list[Hit]:
-        """The best `limit` passages by BM25 among those `where` accepts (exact: the index is
-        asked for more until `limit` accepted hits are found or it has no more)."""
+    def search(
+        self, query: str, limit: int = 10, *, where: Where | None = None, mode: str | None = None
+    ) -> list[Hit]:
+        """The best `limit` passages among those `where` accepts (exact: the index is
+        asked for more until `limit` accepted hits are found or it has no more). `mode`:
+        "bm25" (scores are BM25's), "dense" (cosines to the query's vector) or "hybrid"
+        (both rankings fused by reciprocal rank, scores the fused ones); a hybrid base
+        searches "hybrid" unless told, any other "bm25". Raises DenseUnavailable for
+        "dense" or "hybrid" on a base without vectors or without the extra installed."""
         _check_query(query, limit)
         with self._lock, self._reading():
             find = self._finder(query)
-            return [Hit(p, score, find) for p, score in self._ranked(query, limit, where)]
+            ranked = self._ranked(query, limit, where, self._mode(mode))
+            return [Hit(p, score, find) for p, score in ranked]
 
     def search_many(
-        self, queries: Sequence[str], limit: int = 10, *, where: Where | None = None
-    ) -> list[list[Hit]]:
-        return [self.search(query, limit, where=where) for query in queries]
+        self, queries: Sequence[str], limit: int = 10, *, where: Where | None = None,
+        mode: str | None = None,
+    ) -> list[list[Hit]]:  # fmt: skip
+        return [self.search(query, limit, where=where, mode=mode) for query in queries]
 
-    def ask(self, question: str, limit: int = 5, *, where: Where | None = None) -> Answer:
+    def ask(
+        self, question: str, limit: int = 5, *, where: Where | None = None,
+        mode: str | None = None,
+    ) -> Answer:  # fmt: skip
         """BM25's best passages, with the first `intent_window` of them reordered by the
         question's intent: those the progressive road keeps for it come first, then the
         others, each group in BM25's order; BM25's order continues after the window. The
-        answer is empty only when BM25 finds nothing."""
+        answer is empty only when BM25 finds nothing. `mode` says which candidates, as
+        for search(); "BM25's order" is then that mode's order."""
         _check_query(question, limit)
         with self._lock, self._reading():
             size = max(1, self.intent_window)
-            ranked = self._ranked(question, max(limit, size), where)
+            ranked = self._ranked(question, max(limit, size), where, self._mode(mode))
             if not ranked or limit <= 0:
                 return Answer([], "none", _intent(question), "")
             # The progressive road sees the window's candidates (its limit is their number,
@@ -407,12 +484,41 @@ class KnowledgeBase:
         """One change of files and passages: indexed, merged as the policy says and
         recorded, all in one write transaction."""
         with self._write() as db:
-            tx = Transaction(db, self._index)
+            record = self._record = hybrid.read_record(db) if _has_table(db, "vectors") else None
+            encoder = self._writing_encoder(record)
+            embed = None
+            if encoder is not None:
+
+                def embed(ids: list[int], texts: list[str]) -> None:
+                    hybrid.store(db, encoder, ids, texts)
+
+            tx = Transaction(db, self._index, embed=embed, vectors=record is not None)
             yield tx
             tx.flush()
+            if encoder is not None:
+                _embed_missing(db, encoder)
             merge_as_needed(db)
             self._index.committed()
             schema.touch(db)
+
+    def _writing_encoder(self, record: hybrid.Record | None) -> Encoder | None:
+        """The encoder a change of a hybrid base embeds its new passages with; None for a
+        base without vectors, or when the model cannot be loaded here: the change is then
+        made without vectors, and the next change made with the model embeds its passages."""
+        if record is None:
+            return None
+        if self._encoder is not None and self._encoder.name == record.model:
+            return self._encoder
+        try:
+            self._encoder = _load(record.model)
+        except DenseUnavailable as error:
+            warnings.warn(
+                f"{self._path}: passages stored without vectors ({error}); a later change "
+                "made with the model embeds them",
+                stacklevel=4,
+            )
+            return None
+        return self._encoder
 
     @contextlib.contextmanager
     def _reading(self) -> Iterator[None]:
@@ -441,18 +547,67 @@ class KnowledgeBase:
                 self._db.execute("BEGIN")
             return self._index.search(query, limit)
 
-    def _ranked(self, query: str, limit: int, where: Where | None) -> list[tuple[Passage, float]]:
+    def _mode(self, mode: str | None) -> str:
+        if mode is None:
+            return "hybrid" if self._record is not None else "bm25"
+        if mode not in MODES:
+            raise ValueError(f"unknown mode {mode!r}; accepted: {', '.join(MODES)}")
+        if mode != "bm25" and self._record is None:
+            raise DenseUnavailable(
+                f"{self._path} has no vectors for a {mode} search: call enable_dense() first"
+            )
+        return mode
+
+    def _dense_ids(self, query: str, limit: int) -> list[tuple[int, float]]:
+        record = self._record
+        assert record is not None
+        if self._encoder is None:
+            try:
+                self._encoder = _load(record.model)
+            except DenseUnavailable as error:
+                raise DenseUnavailable(
+                    f"{self._path} is a hybrid base embedded with {record.model!r}, which "
+                    f"cannot be loaded here ({error}); search it with mode='bm25'"
+                ) from error
+        if self._vectors is None:
+            self._vectors = hybrid.Vectors(self._db, record.dim)
+        vector = self._encoder.encode([query])[0]
+        (generation,) = self._db.execute("SELECT generation FROM index_stats").fetchone()
+        return self._vectors.ranked(vector, int(generation), limit)
+
+    def _candidates(
+        self, query: str, fetch: int, mode: str
+    ) -> tuple[list[tuple[int, float]], bool]:
+        """The best `fetch` (id, score) pairs of the mode, and whether there may be more."""
+        if mode == "bm25":
+            ranked = self._search_ids(query, fetch)
+            return ranked, len(ranked) >= fetch
+        if mode == "dense":
+            ranked = self._dense_ids(query, fetch)
+            return ranked, len(ranked) >= fetch
+        # Each road's best, a few times more than asked, so that a passage one road ranks
+        # low and the other high still meets the fusion.
+        depth = max(fetch, 50)
+        lexical = self._search_ids(query, depth)
+        semantic = self._dense_ids(query, depth)
+        fused = hybrid.fuse([i for i, _ in lexical], [i for i, _ in semantic])
+        more = len(lexical) >= depth or len(semantic) >= depth
+        return fused[:fetch], more or len(fused) > fetch
+
+    def _ranked(
+        self, query: str, limit: int, where: Where | None, mode: str = "bm25"
+    ) -> list[tuple[Passage, float]]:
         """The best `limit` (passage, score) pairs that `where` accepts."""
         if limit <= 0:
             return []
         fetch = limit if where is None else max(4 * limit, 32)
         while True:
-            ranked = self._search_ids(query, fetch)
+            ranked, more = self._candidates(query, fetch, mode)
             passages = self._fetch([i for i, _ in ranked])
             pairs = [(passages[i], s) for i, s in ranked if i in passages]
             if where is not None:
                 pairs = [(p, s) for p, s in pairs if where(p)]
-            if where is None or len(pairs) >= limit or len(ranked) < fetch:
+            if where is None or len(pairs) >= limit or not more:
                 return pairs[:limit]
             fetch *= 4
 
@@ -494,6 +649,41 @@ def _keep_functions(stored: str, rewritten: str) -> str:
         if isinstance(old.get(name), dict) and set(old[name]) == {"function"}:
             new[name] = old[name]
     return json.dumps(new, ensure_ascii=False, sort_keys=True)
+
+
+def _load(model: bool | str | Encoder) -> Encoder:
+    if isinstance(model, bool) and not model:
+        raise TypeError("dense=False means no model; give True, a model's name or folder")
+    return hybrid.load_encoder(model)
+
+
+def _embed_missing(db: sqlite3.Connection, encoder: Encoder) -> None:
+    """Embeds the passages that have no vector (added by a process without the model, or
+    all of them when the base is made hybrid) and drops vectors whose passage is gone
+    (removed by a version that kept none); inside the caller's transaction."""
+    (vectors,) = db.execute("SELECT count(*) FROM vectors").fetchone()
+    (passages,) = db.execute("SELECT count(*) FROM passages").fetchone()
+    if (
+        vectors == passages
+        and not db.execute(
+            "SELECT 1 FROM vectors v LEFT JOIN passages p ON p.id = v.id WHERE p.id IS NULL LIMIT 1"
+        ).fetchone()
+    ):
+        return
+    db.execute("DELETE FROM vectors WHERE id NOT IN (SELECT id FROM passages)")
+    last = 0
+    while True:
+        rows = db.execute(
+            "SELECT p.id, p.headings, p.body FROM passages p LEFT JOIN vectors v ON v.id = p.id "
+            "WHERE v.id IS NULL AND p.id > ? ORDER BY p.id LIMIT 4096",
+            (last,),
+        ).fetchall()
+        if not rows:
+            return
+        hybrid.store(
+            db, encoder, [r[0] for r in rows], [codec.indexed_text(r[1], r[2]) for r in rows]
+        )
+        last = rows[-1][0]
 
 
 def _has_table(db: sqlite3.Connection, name: str) -> bool:

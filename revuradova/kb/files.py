@@ -41,6 +41,10 @@ class Transaction:
     db: sqlite3.Connection
     index: Index
     change: Change = field(default_factory=Change)
+    # A hybrid base's: embeds new passages and stores their vectors (ids, indexed texts).
+    embed: Callable[[list[int], list[str]], None] | None = None
+    # Whether the base has a vectors table, whose rows go with their passages.
+    vectors: bool = False
     _next_id: int = 0
     _pending: list[tuple[int, int, tuple[Any, ...], str]] = field(default_factory=list)
 
@@ -72,6 +76,8 @@ class Transaction:
                 for (pid, file_id, row, _), length in zip(pending, lengths, strict=True)
             ],
         )
+        if self.embed is not None:
+            self.embed([p[0] for p in pending], [p[3] for p in pending])
 
     def drop_files(self, file_ids: list[int]) -> None:
         """Takes every passage of the files out of the index and the store, and the files."""
@@ -87,6 +93,11 @@ class Transaction:
             )
         ]
         self.index.remove(removed)
+        if self.vectors:
+            self.db.execute(
+                f"DELETE FROM vectors WHERE id IN (SELECT id FROM passages WHERE file IN ({marks}))",
+                file_ids,
+            )
         self.db.execute(f"DELETE FROM passages WHERE file IN ({marks})", file_ids)
         self.change.passages_removed += len(removed)
 
