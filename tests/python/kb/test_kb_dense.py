@@ -200,7 +200,7 @@ def test_without_the_extra_only_the_dense_road_refuses(tmp_path: Path, handbook:
         """
     )
     done = subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+        [sys.executable, "-P", "-c", script], capture_output=True, text=True, timeout=120,
         env=os.environ.copy(),
     )  # fmt: skip
     assert done.returncode == 0, done.stderr
