@@ -13,6 +13,7 @@ from __future__ import annotations
 import dataclasses
 import json
 import os
+import sqlite3
 import sys
 import time
 from collections.abc import Callable, Iterator, Sequence
@@ -150,7 +151,7 @@ def remove(c: Context, paths: Sequence[str]) -> None:
 
 def filters(function: Callable[..., Any]) -> Callable[..., Any]:
     options = [
-        click.option("-n", "--limit", type=click.IntRange(min=1), default=None,
+        click.option("-n", "--limit", type=click.IntRange(min=1, max=1_000_000), default=None,
                      help="How many passages (search 10, ask 5)."),
         click.option("--source-type", type=click.Choice(SOURCE_TYPES), multiple=True),
         click.option("--knowledge-type", type=click.Choice(KNOWLEDGE_TYPES), multiple=True),
@@ -362,6 +363,16 @@ def fail(message: str) -> NoReturn:
     raise SystemExit(FAILED)
 
 
+def describe_error(error: Exception) -> str:
+    if isinstance(error, OSError) and error.filename is not None and error.strerror:
+        return f"{error.filename}: {error.strerror}"
+    if isinstance(error, sqlite3.DatabaseError):
+        return f"the knowledge base file is damaged or unreadable ({error})"
+    if isinstance(error, RevuradovaError | ValueError | TypeError | LookupError):
+        return str(error)
+    return f"{type(error).__name__}: {error}"
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command; returns its exit code."""
     debug = "--debug" in (argv if argv is not None else sys.argv[1:])
@@ -376,17 +387,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 130
     except SystemExit as done:
         return done.code if isinstance(done.code, int) else FAILED
-    except (RevuradovaError, OSError, ValueError, TypeError, LookupError) as error:
-        if debug:
-            raise
-        text = str(error)
-        if isinstance(error, OSError) and error.filename is not None and error.strerror:
-            text = f"{error.filename}: {error.strerror}"
-        click.echo(f"revuradova: error: {text}", err=True)
-        return FAILED
     except click.ClickException as error:
         error.show()
         return error.exit_code
+    except Exception as error:  # one line and exit 3 for anything else, never a traceback
+        if debug:
+            raise
+        click.echo(f"revuradova: error: {describe_error(error)}", err=True)
+        return FAILED
     return 0
 
 

@@ -34,6 +34,10 @@ Paths = PathArg | Sequence[PathArg]
 Progress = Callable[[int, int, str], None] | bool | None
 
 
+# The most hits one call returns (kb.passages() gives every passage).
+MAX_LIMIT = 1_000_000
+
+
 class KnowledgeBase:
     """Passages of files, searchable with BM25 and askable through both roads.
 
@@ -254,14 +258,19 @@ class KnowledgeBase:
             for name in ("knowledge_type", "domain")
             if callable(value := getattr(options, name))
         }
-        with self._lock, self._transaction() as tx:
-            for root in roots:
-                root_id = self._db.execute(
-                    "INSERT INTO roots (path, shown, options) VALUES (?, ?, ?) ON CONFLICT (path) "
-                    "DO UPDATE SET options = excluded.options RETURNING id",
-                    (root, path_text(root), options.to_json()),
-                ).fetchone()[0]
-                read_root(tx, root_id, root, options, reading, only_changed=False)
+        added: list[int] = []
+        with self._lock:
+            with self._transaction() as tx:
+                for root in roots:
+                    root_id = self._db.execute(
+                        "INSERT INTO roots (path, shown, options) VALUES (?, ?, ?) "
+                        "ON CONFLICT (path) DO UPDATE SET options = excluded.options RETURNING id",
+                        (root, path_text(root), options.to_json()),
+                    ).fetchone()[0]
+                    read_root(tx, root_id, root, options, reading, only_changed=False)
+                    added.append(root_id)
+            # The functions are the process's own record: changed only once committed.
+            for root_id in added:
                 self._functions.pop(root_id, None)
                 if functions:
                     self._functions[root_id] = functions
@@ -290,6 +299,9 @@ class KnowledgeBase:
         wanted = None if paths is None else [absolute(p) for p in _paths(paths)]
         with self._lock, self._transaction() as tx:
             roots = self._db.execute("SELECT id, path, options FROM roots ORDER BY path").fetchall()
+            for path in wanted or ():
+                if not any(under(path, root) or under(root, path) for _, root, _ in roots):
+                    raise NotAddedError(f"nothing added under {path_text(path)!r}")
             for root_id, root, stored in roots:
                 parts = _parts_of(root, wanted)
                 if parts is not None and not parts:
@@ -302,10 +314,6 @@ class KnowledgeBase:
                     tx.forget_files(gone)
                     continue
                 read_root(tx, root_id, root, options, reading, only_changed=True, parts=parts)
-            if wanted is not None:
-                for path in wanted:
-                    if not any(under(path, root) or under(root, path) for _, root, _ in roots):
-                        raise NotAddedError(f"nothing added under {path_text(path)!r}")
             return tx.change
 
     def remove(self, paths: Paths) -> Change:
@@ -314,35 +322,46 @@ class KnowledgeBase:
         however many paths are given. Raises NotAddedError (a FileNotFoundError), changing
         nothing, when a path holds nothing added."""
         targets = [absolute(p) for p in _paths(paths)]
-        with self._lock, self._transaction() as tx:
-            db = self._db
-            for path in targets:
-                low, high = path.rstrip(b"/") + b"/", path.rstrip(b"/") + b"0"
-                files = [fid for (fid,) in db.execute(
-                    "SELECT id FROM files WHERE path = ? OR (path >= ? AND path < ?)",
-                    (path, low, high))]  # fmt: skip
-                roots = db.execute(
-                    "SELECT id, path, options FROM roots WHERE path = ? OR (path >= ? AND path < ?)",
-                    (path, low, high),
-                ).fetchall()
-                if not files and not roots:
-                    raise NotAddedError(f"nothing added under {path_text(path)!r}")
-                tx.forget_files(files)
-                for root_id, _, _ in roots:
-                    db.execute("DELETE FROM roots WHERE id = ?", (root_id,))
-                    self._functions.pop(root_id, None)
-                # A part of a larger root stays removed when that root is refreshed.
-                for root_id, root, stored in db.execute(
-                    "SELECT id, path, options FROM roots"
-                ).fetchall():
-                    if under(path, root) and path != root:
-                        relative = path_text(os.path.relpath(path, root))
-                        options = Options.from_json(stored, _ANY_FUNCTION).with_excluded(relative)
-                        db.execute(
-                            "UPDATE roots SET options = ? WHERE id = ?",
-                            (_keep_functions(stored, options.to_json()), root_id),
-                        )
+        forgotten: list[int] = []
+        with self._lock:
+            with self._transaction() as tx:
+                self._remove(tx, targets, forgotten)
+            for root_id in forgotten:
+                self._functions.pop(root_id, None)
             return tx.change
+
+    def _remove(self, tx: Transaction, targets: list[bytes], forgotten: list[int]) -> None:
+        """remove()'s work inside its transaction; the roots it forgets go in `forgotten`."""
+        db = self._db
+        for path in targets:
+            low, high = path.rstrip(b"/") + b"/", path.rstrip(b"/") + b"0"
+            inside = "path = ? OR (path >= ? AND path < ?)"
+            files = [fid for (fid,) in db.execute(f"SELECT id FROM files WHERE {inside}",
+                                                  (path, low, high))]  # fmt: skip
+            roots = [rid for (rid,) in db.execute(f"SELECT id FROM roots WHERE {inside}",
+                                                  (path, low, high))]  # fmt: skip
+            # A part of a root that exists but holds nothing stored yet can be removed too.
+            containing = [
+                (root_id, root, stored)
+                for root_id, root, stored in db.execute("SELECT id, path, options FROM roots")
+                if under(path, root)
+                and path != root
+                and (files or os.path.lexists(path))
+                and not Options.excludes(stored, path_text(os.path.relpath(path, root)))
+            ]
+            if not files and not roots and not containing:
+                raise NotAddedError(f"nothing added under {path_text(path)!r}")
+            tx.forget_files(files)
+            for root_id in roots:
+                db.execute("DELETE FROM roots WHERE id = ?", (root_id,))
+                forgotten.append(root_id)
+            # A part of a larger root stays removed when that root is refreshed.
+            for root_id, root, stored in containing:
+                relative = path_text(os.path.relpath(path, root))
+                db.execute(
+                    "UPDATE roots SET options = ? WHERE id = ?",
+                    (Options.with_excluded_json(stored, relative), root_id),
+                )
 
     # --- reading -------------------------------------------------------------------------
 
@@ -625,32 +644,6 @@ class KnowledgeBase:
         return self._index.analysis.finder(query)
 
 
-class _AnyFunction(dict[str, Any]):
-    """Stands for any function when only the stored form of options matters."""
-
-    def __contains__(self, key: object) -> bool:
-        return True
-
-    def __getitem__(self, key: str) -> Any:
-        return _placeholder
-
-
-def _placeholder(passage: Passage) -> str:
-    raise AssertionError("a placeholder function is never called")
-
-
-_ANY_FUNCTION = _AnyFunction()
-
-
-def _keep_functions(stored: str, rewritten: str) -> str:
-    """`rewritten` with the function records of `stored` as they were."""
-    old, new = json.loads(stored), json.loads(rewritten)
-    for name in ("knowledge_type", "domain"):
-        if isinstance(old.get(name), dict) and set(old[name]) == {"function"}:
-            new[name] = old[name]
-    return json.dumps(new, ensure_ascii=False, sort_keys=True)
-
-
 def _load(model: bool | str | Encoder) -> Encoder:
     if isinstance(model, bool) and not model:
         raise TypeError("dense=False means no model; give True, a model's name or folder")
@@ -727,8 +720,8 @@ def _check_query(query: str, limit: int) -> None:
         raise TypeError(f"the query must be a str, not {type(query).__name__}")
     if not isinstance(limit, int) or isinstance(limit, bool):
         raise TypeError(f"limit must be an int, not {type(limit).__name__}")
-    if limit < 0:
-        raise ValueError(f"limit must be 0 or more, not {limit}")
+    if not 0 <= limit <= MAX_LIMIT:
+        raise ValueError(f"limit must be from 0 to {MAX_LIMIT:,}, not {limit}")
 
 
 def _intent(question: str) -> str:

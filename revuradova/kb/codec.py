@@ -56,7 +56,7 @@ def decode(row: tuple[Any, ...]) -> Passage:
 def split_key(key: str) -> tuple[str, int] | None:
     """(file path, number) of a passage key, or None for text that is no key."""
     path, mark, number = key.rpartition("#")
-    if not mark or not number.isdigit() or not number.isascii():
+    if not mark or not number.isdigit() or not number.isascii() or len(number) > 18:
         return None
     return path, int(number)
 

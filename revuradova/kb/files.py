@@ -158,8 +158,19 @@ def read_root(
             continue
         to_read.append(file)
     listed = {f.path for f in found}
-    gone = [old[0] for path, old in known.items() if path not in listed]
-    tx.forget_files(gone)
+    gone = [(path, old[0]) for path, old in known.items() if path not in listed]
+    # A file this root no longer reads may still be under another root (one added inside
+    # it, say): that root takes it over as it is; the others are forgotten.
+    others = [(rid, path) for rid, path in db.execute("SELECT id, path FROM roots WHERE id != ?",
+                                                      (root_id,))]  # fmt: skip
+    kept = []
+    for path, file_id in gone:
+        owners = [rid for rid, other in others if under(path, other)]
+        if owners:
+            db.execute("UPDATE files SET root = ? WHERE id = ?", (owners[0], file_id))
+        else:
+            kept.append(file_id)
+    tx.forget_files(kept)
 
     def domain(file: FoundFile) -> str:
         return file.relative.split("/", 1)[0] if is_folder and "/" in file.relative else "general"
@@ -220,11 +231,25 @@ def _listing(
         )  # fmt: skip
         return [_rooted(root, f, f.relative) for f in found], skipped
     found, skipped = [], []
+    real_root = os.path.realpath(root)
     for part in parts:
         if not os.path.lexists(part):
             continue
         inside = path_text(os.path.relpath(part, root))
         prefix = "" if inside == "." else inside + "/"
+        # A part reached through a symbolic link is read only when links are followed,
+        # and then only inside the root, as a walk of the whole root would.
+        real = os.path.realpath(part)
+        through_link = real != os.path.normpath(
+            os.path.join(real_root, os.path.relpath(part, root))
+        )
+        if through_link and (
+            not options.follow_symlinks or os.path.commonpath([real, real_root]) != real_root
+        ):
+            why = "symbolic link (not followed)" if not options.follow_symlinks else (
+                "symbolic link out of the folder")  # fmt: skip
+            skipped.append((inside, why))
+            continue
         listed, missed = list_files(part, follow_symlinks=options.follow_symlinks)
         if not os.path.isdir(part):
             listed = [dataclasses.replace(f, relative="") for f in listed]

@@ -262,7 +262,7 @@ class Index:
             (length,) = db.execute("SELECT length FROM index_stats").fetchone()
             postings = db.execute("SELECT term, segment, blob FROM postings LIMIT 1").fetchall()
             terms = db.execute("SELECT id, term, df FROM terms LIMIT 1").fetchall()
-        except sqlite3.Error:
+        except (sqlite3.Error, TypeError):  # a table or the totals' row missing
             return False
         indexed = bool(postings and terms) or length == 0
         return bool(docs == live and pending == marked and indexed)

@@ -9,7 +9,7 @@ from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from revuradova.errors import OptionError
+from revuradova.errors import OptionError, SchemaError
 from revuradova.ingest.model import KNOWLEDGE_TYPES, Limits, Passage
 
 # The readers' passage size (revuradova.ingest.passages.DEFAULT_WORDS), without importing
@@ -103,7 +103,7 @@ class Options:
     @classmethod
     def from_json(cls, text: str, functions: Mapping[str, Callable[[Passage], str]]) -> Options:
         """Stored options; `functions` gives the functions recorded, by option name."""
-        fields = json.loads(text)
+        fields = _stored_fields(text)
         assigners: dict[str, Assigner] = {}
         for name in ("knowledge_type", "domain"):
             value = fields.get(name)
@@ -122,11 +122,23 @@ class Options:
             int(fields.get("max_words", DEFAULT_WORDS)), tuple(fields.get("excluded", [])),
         )  # fmt: skip
 
-    def with_excluded(self, relative: str) -> Options:
-        return dataclasses.replace(self, excluded=(*self.excluded, relative))
+    @staticmethod
+    def excludes(stored: str, relative: str) -> bool:
+        """Whether stored options keep `relative` (a path under the root) out already."""
+        return _excluded(_stored_fields(stored).get("excluded", []), relative)
+
+    @staticmethod
+    def with_excluded_json(stored: str, relative: str) -> str:
+        """Stored options with `relative` (a path under the root) kept out from now on."""
+        fields = _stored_fields(stored)
+        excluded = list(fields.get("excluded", []))
+        if relative not in excluded:
+            excluded.append(relative)
+        fields["excluded"] = excluded
+        return json.dumps(fields, ensure_ascii=False, sort_keys=True)
 
     def is_excluded(self, relative: str) -> bool:
-        return any(relative == e or relative.startswith(e + "/") for e in self.excluded)
+        return _excluded(self.excluded, relative)
 
     def assigned(self, passage: Passage, relative: str) -> Passage:
         """The passage with the knowledge type and domain these options give it; a mapping's
@@ -162,6 +174,21 @@ class Options:
                     )
             changes[name] = value
         return dataclasses.replace(passage, **changes) if changes else passage
+
+
+def _excluded(excluded: Sequence[str], relative: str) -> bool:
+    return any(relative == e or relative.startswith(e + "/") for e in excluded)
+
+
+def _stored_fields(text: str) -> dict[str, Any]:
+    """A root's stored options as a JSON object; SchemaError when they are not one."""
+    try:
+        fields = json.loads(text)
+    except ValueError:
+        fields = None
+    if not isinstance(fields, dict):
+        raise SchemaError(f"a root's stored options are damaged: {text[:80]!r}")
+    return fields
 
 
 def _assigner(name: str, value: object) -> None:

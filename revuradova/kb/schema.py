@@ -193,9 +193,16 @@ def create(db: sqlite3.Connection, analysis: str) -> None:
 def remake_index_tables(db: sqlite3.Connection) -> None:
     """The index's tables, empty, in place of whatever holds their names; inside the
     caller's transaction."""
+    try:
+        (generation,) = db.execute("SELECT generation FROM index_stats").fetchone()
+        generation = int(generation)
+    except (sqlite3.Error, TypeError, ValueError):
+        generation = 0
     for table in ("terms", "postings", "segments", "deleted", "index_stats"):
         db.execute(f"DROP TABLE IF EXISTS {table}")
     _run(db, INDEX_TABLES)
+    # Generations only grow: what a reader cached for one can never pass for a later state.
+    db.execute("UPDATE index_stats SET generation = ?", (generation + 1,))
 
 
 def _run(db: sqlite3.Connection, script: str) -> None:

@@ -9,6 +9,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from kb_helpers import write_files
 
 from revuradova.errors import RevuradovaError
 from revuradova.ingest import Limits, Passage, Position
@@ -179,3 +180,41 @@ def test_refreshing_a_part_lists_that_part_only(handbook: Path):
     change = kb.refresh(handbook / "finance")
     assert (change.files_read, change.files_unchanged, change.skipped) == (0, 2, [])
     assert len(kb.search("trains")) == 1
+
+
+def test_overlapping_roots_and_parts(handbook: Path, tmp_path: Path):
+    kb = KnowledgeBase()
+    kb.add(handbook / "hr")
+    kb.add(handbook)
+    # Added again without hr/: hr's files stay, with the root that still covers them.
+    assert kb.add(handbook, exclude="hr/*").files_removed == 0
+    assert len(kb.search("churn")) == 1
+    # A part with nothing stored yet can be removed, and stays out of refreshes.
+    write_files(handbook, {"drafts/wip.md": "# Draft\n\nunfinished zebra\n"})
+    kb.remove(handbook / "drafts")
+    assert kb.refresh().files_read == 0 and kb.search("zebra") == []
+    # A part reached through a symbolic link is not followed unless links are.
+    outside = write_files(tmp_path / "outside", {"secret.md": "# Secret\n\nhidden walrus\n"})
+    os.symlink(outside, handbook / "linked")
+    change = kb.refresh(handbook / "linked")
+    assert change.files_read == 0 and kb.search("walrus") == []
+    assert change.skipped[0][1] == "symbolic link (not followed)"
+
+
+def test_a_failed_change_keeps_the_functions_given(handbook: Path, tmp_path: Path):
+    def team(passage: Passage) -> str:
+        return "team-" + passage.domain
+
+    def broken(passage: Passage) -> str:
+        raise RuntimeError("no domain for you")
+
+    kb = KnowledgeBase.open(tmp_path / "kb.sqlite")
+    kb.add(handbook / "finance", domain=team)
+    with pytest.raises(NotAddedError):
+        kb.remove([handbook / "finance", tmp_path / "missing"])
+    with pytest.raises(RuntimeError, match="no domain"):
+        kb.add([handbook / "finance", handbook / "hr"], domain=broken)
+    (handbook / "finance/travel.md").write_text("# Travel\n\nTrains only.\n")
+    assert kb.refresh().files_read == 1  # the function of the add that committed
+    assert kb.search("trains")[0].domain == "team-general"
+    kb.close()

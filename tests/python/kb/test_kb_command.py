@@ -89,6 +89,13 @@ def test_exit_codes_and_one_line_errors(handbook: Path, clean_env: dict[str, str
     refused = run(clean_env, "--db", str(not_a_base), "status")
     assert refused.returncode == 3 and "not a knowledge base" in refused.stderr
     assert not_a_base.read_text() == "just notes\n"
+    for args in (("show", "x#99999999999999999999999"), ("search", "x", "-n", "10" * 20)):
+        odd = run(clean_env, *args)
+        assert odd.returncode in (2, 3) and "Traceback" not in odd.stderr
+    damaged = tmp_path / "damaged.sqlite"
+    damaged.write_bytes(Path(clean_env["REVURADOVA_DB"]).read_bytes()[:4096] + b"\x00" * 8192)
+    broken = run(clean_env, "--db", str(damaged), "search", "receipts")
+    assert broken.returncode == 3 and "Traceback" not in broken.stderr
     debug = run(clean_env, "--debug", "show", "no-such-key")
     assert debug.returncode != 0 and "Traceback" in debug.stderr
 

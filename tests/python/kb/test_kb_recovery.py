@@ -26,6 +26,7 @@ TAMPERING = {
     "postings dropped": "DROP TABLE postings",
     "postings emptied": "DELETE FROM postings",
     "totals wrong": "UPDATE index_stats SET docs = docs + 3",
+    "totals row missing": "DELETE FROM index_stats",
     "a deletion forgotten": "DELETE FROM deleted",
     "analysis garbage": "UPDATE meta SET value = 'garbage' WHERE name = 'analysis'",
 }
@@ -56,3 +57,14 @@ def test_a_corrupt_blob_is_caught_when_read(tmp_path: Path):
         assert answers(kb, QUERIES) == expected
     assert answers(kb, QUERIES) == expected
     kb.close()
+
+
+def test_generations_only_grow_across_rebuilds(tmp_path: Path):
+    # Readers cache by generation: a rebuild that started again from 0 would let a later
+    # state pass for one cached before it.
+    path, _ = base(tmp_path)
+    with KnowledgeBase.open(path) as kb:
+        (before,) = kb._db.execute("SELECT generation FROM index_stats").fetchone()
+        kb.reindex()
+        (after,) = kb._db.execute("SELECT generation FROM index_stats").fetchone()
+    assert after > before
