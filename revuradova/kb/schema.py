@@ -2,9 +2,10 @@
 and the migration of bases written by earlier versions.
 
 A file is ours when SQLite's header carries our application id (bases of schema 1 had none:
-their `meta` table says so). Everything about a file that is not ours, or is newer, is
-learned through a read-only connection, so that a refusal leaves the file byte for byte as
-it was; journal mode and the tables are set only on a file known to be ours (or new).
+their `meta` table says so). A file without it is inspected through a read-only connection;
+ours, by its header, has its schema read on the connection before anything is written. So
+a refusal (another application's database, a newer schema) leaves the file byte for byte
+as it was; journal mode and the tables are set only on a file known to be ours (or new).
 """
 
 from __future__ import annotations
@@ -111,9 +112,16 @@ def open_connection(path: str, timeout: float) -> tuple[sqlite3.Connection, int 
     folder = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(folder):
         raise FileNotFoundError(f"no such folder for the knowledge base: {folder!r}")
-    version = _inspect(path) if _has_content(path) else None
+    version = None
+    ours = False
+    if _has_content(path):
+        ours = _application_id(path) == APPLICATION_ID
+        if not ours:  # a base of schema 1, or no base at all: asked without a writer
+            version = _inspect(path)
     db = sqlite3.connect(path, check_same_thread=False, isolation_level=None, timeout=timeout)
     try:
+        if ours:  # ours by its header: its schema is read before anything is written
+            version = _schema_version(db, path)
         return _configured(db, timeout, True), version
     except BaseException:
         db.close()
@@ -138,8 +146,9 @@ def _has_content(path: str) -> bool:
         return False
 
 
-def _inspect(path: str) -> int:
-    """The schema version of the knowledge base at `path`, read without writing."""
+def _application_id(path: str) -> int:
+    """The application id in the SQLite header of `path`; SchemaError for a file that is no
+    SQLite database or is another application's."""
     try:
         with open(path, "rb") as stream:
             header = stream.read(100)
@@ -153,11 +162,25 @@ def _inspect(path: str) -> int:
             f"{path}: not a knowledge base (an SQLite database of another application, "
             f"application id {application_id:#x})"
         )
+    return application_id
+
+
+def _inspect(path: str) -> int:
+    """The schema version of the knowledge base at `path`, read through a connection that
+    cannot write."""
     uri = pathlib.Path(os.path.abspath(path)).as_uri() + "?mode=ro"
     try:
         db = sqlite3.connect(uri, uri=True)
     except sqlite3.Error as error:
         raise SchemaError(f"{path}: cannot be opened as a knowledge base ({error})") from None
+    try:
+        return _schema_version(db, path)
+    finally:
+        db.close()
+
+
+def _schema_version(db: sqlite3.Connection, path: str) -> int:
+    """The schema version a base records; SchemaError for one this version cannot open."""
     try:
         tables = {name for (name,) in db.execute("SELECT name FROM sqlite_master")}
         if "meta" not in tables or "passages" not in tables:
@@ -165,8 +188,6 @@ def _inspect(path: str) -> int:
         row = db.execute("SELECT value FROM meta WHERE name = 'schema'").fetchone()
     except sqlite3.Error as error:
         raise SchemaError(f"{path}: not a knowledge base, or damaged ({error})") from None
-    finally:
-        db.close()
     text = row[0] if row else None
     if not isinstance(text, str) or not text.isdigit() or not 1 <= int(text) < 1_000_000:
         raise SchemaError(f"{path}: not a knowledge base (schema version {text!r})")
