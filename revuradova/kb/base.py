@@ -34,6 +34,10 @@ Paths = PathArg | Sequence[PathArg]
 Progress = Callable[[int, int, str], None] | bool | None
 
 
+# Files read at once when add() or refresh() is not told (each reader process takes 25 to
+# 110 MB).
+DEFAULT_WORKERS = 4
+
 # The most hits one call returns (kb.passages() gives every passage).
 MAX_LIMIT = 1_000_000
 
@@ -240,10 +244,10 @@ class KnowledgeBase:
         path under the folder (first match wins), or a function of the passage (kept for
         this process only: a refresh elsewhere must be given it again). The options are
         kept with each path and a refresh reads it with them. `max_words` bounds a passage
-        (300 words when not given). `workers` reads files in
-        parallel; `progress` is a callable (done, total, path), True for a bar on a
-        terminal, False for none. Raises FileNotFoundError for a path that does not exist;
-        files that cannot be read are in the change's `skipped`."""
+        (300 words when not given). `workers` reads files in parallel (default: the cores
+        there are, at most 4); `progress` is a callable (done, total, path), True for a bar
+        on a terminal, False for none. Raises FileNotFoundError for a path that does not
+        exist; files that cannot be read are in the change's `skipped`."""
         options = Options.checked(
             knowledge_type=knowledge_type, domain=domain, include=include, exclude=exclude,
             follow_symlinks=follow_symlinks, limits=limits, max_words=max_words,
@@ -712,6 +716,10 @@ def _reading_options(workers: int | None, executor: Executor | None, progress: P
         raise TypeError(f"executor must be a concurrent.futures.Executor, not {executor!r}")
     if progress is not None and not isinstance(progress, bool) and not callable(progress):
         raise TypeError("progress must be True, False or a function (done, total, path)")
+    if workers is None and executor is None:
+        # Reading is most of a large add: by default it takes the cores there are (the
+        # main process indexes and stores meanwhile), at most DEFAULT_WORKERS.
+        workers = max(1, min(DEFAULT_WORKERS, len(os.sched_getaffinity(0))))
     return Reading(workers, executor, progress)
 
 

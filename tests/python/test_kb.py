@@ -171,7 +171,8 @@ import sys
 from revuradova.kb import KnowledgeBase
 kb = KnowledgeBase.open(sys.argv[1])
 print("adding", flush=True)
-kb.add(sys.argv[2])
+# Halfway through the reading, well before the commit that ends the add.
+kb.add(sys.argv[2], progress=lambda done, total, path: done == 1500 and print("halfway", flush=True))
 print("done", flush=True)
 """
 
@@ -189,7 +190,7 @@ def test_a_killed_writer_leaves_the_previous_state(folder, tmp_path):
         [sys.executable, "-P", "-c", WRITER, str(path), str(big)], stdout=subprocess.PIPE, text=True
     )
     assert child.stdout.readline().strip() == "adding"
-    time.sleep(0.5)
+    assert child.stdout.readline().strip() == "halfway"
     child.send_signal(signal.SIGKILL)
     assert child.wait() == -signal.SIGKILL  # killed inside the add, not after it
     with KnowledgeBase.open(path) as kb:
