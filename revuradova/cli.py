@@ -116,7 +116,7 @@ def add(
     """Read files and folders into the knowledge base (made if missing)."""
     with c.base(create=True) as kb, progress_bar(c) as progress:
         change = kb.add(
-            list(paths), include=list(include) or ["*"], exclude=list(exclude),
+            list(paths), include=list(include) or ("*",), exclude=list(exclude),
             knowledge_type=knowledge_type, domain=domain, follow_symlinks=follow_symlinks,
             max_words=max_words, workers=workers, progress=progress,
         )  # fmt: skip

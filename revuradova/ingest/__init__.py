@@ -46,7 +46,7 @@ _SOURCES = {
     "path_text": "revuradova.ingest.names",
     "Catalogue": "revuradova.ingest.objects",
     "to_knowledge_objects": "revuradova.ingest.objects",
-    "DEFAULT_WORDS": "revuradova.ingest.passages",
+    "DEFAULT_WORDS": "revuradova.ingest.model",
     "cut": "revuradova.ingest.passages",
     "document_passages": "revuradova.ingest.passages",
     "DEFAULT_LIMITS": "revuradova.ingest.reading",
@@ -61,6 +61,7 @@ if TYPE_CHECKING:
     from revuradova.ingest.files import FileRead, read_files
     from revuradova.ingest.listing import FoundFile, list_files
     from revuradova.ingest.model import (
+        DEFAULT_WORDS,
         KNOWLEDGE_TYPES,
         SOURCE_TYPES,
         Document,
@@ -73,7 +74,7 @@ if TYPE_CHECKING:
     )
     from revuradova.ingest.names import path_bytes, path_text
     from revuradova.ingest.objects import Catalogue, to_knowledge_objects
-    from revuradova.ingest.passages import DEFAULT_WORDS, cut, document_passages
+    from revuradova.ingest.passages import cut, document_passages
     from revuradova.ingest.reading import DEFAULT_LIMITS, read_bytes, read_file
     from revuradova.ingest.walk import FolderReader, FolderReport, read_folder
 

@@ -12,8 +12,7 @@ from dataclasses import dataclass, replace
 from revuradova.ingest.boilerplate import without_repeated
 from revuradova.ingest.isolate import Job, Packed, read_isolated, unpack
 from revuradova.ingest.listing import FoundFile
-from revuradova.ingest.model import Limits, Passage
-from revuradova.ingest.passages import DEFAULT_WORDS
+from revuradova.ingest.model import DEFAULT_WORDS, Limits, Passage
 from revuradova.ingest.reading import DEFAULT_LIMITS
 
 Progress = Callable[[int, int, str], None]

@@ -90,6 +90,10 @@ class Passage:
         return " > ".join(self.headings) + "\n\n" + self.body
 
 
+# Words a passage holds at most unless told otherwise.
+DEFAULT_WORDS = 300
+
+
 @dataclass(frozen=True, slots=True)
 class Limits:
     """Per-file bounds that keep a hostile or huge file from exhausting the machine.

@@ -8,9 +8,7 @@ from dataclasses import replace
 from fnmatch import fnmatchcase
 
 from revuradova.ingest.classify import knowledge_type_of
-from revuradova.ingest.model import KNOWLEDGE_TYPES, Document, Passage, Section
-
-DEFAULT_WORDS = 300
+from revuradova.ingest.model import DEFAULT_WORDS, KNOWLEDGE_TYPES, Document, Passage, Section
 
 # What a caller gives for the knowledge type or the domain: a constant, a mapping from glob
 # patterns (matched against the path relative to the root, first match wins) or a function

@@ -11,8 +11,8 @@ from typing import Any
 
 from revuradova.ingest.files import Progress, read_files
 from revuradova.ingest.listing import list_files
-from revuradova.ingest.model import Limits, Passage
-from revuradova.ingest.passages import DEFAULT_WORDS, Assigner, assign
+from revuradova.ingest.model import DEFAULT_WORDS, Limits, Passage
+from revuradova.ingest.passages import Assigner, assign
 from revuradova.ingest.reading import DEFAULT_LIMITS
 
 

@@ -172,14 +172,11 @@ def read_root(
             kept.append(file_id)
     tx.forget_files(kept)
 
-    def domain(file: FoundFile) -> str:
-        return file.relative.split("/", 1)[0] if is_folder and "/" in file.relative else "general"
-
     from revuradova.ingest.files import read_files  # the readers, when there is reading to do
 
     outcomes = read_files(
         to_read, key_paths=[path_text(f.path) for f in to_read],
-        domains=[domain(f) for f in to_read], limits=options.limits,
+        limits=options.limits,
         max_words=options.max_words, workers=reading.workers, executor=reading.executor,
         progress=reading.progress,
     )  # fmt: skip

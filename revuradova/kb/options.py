@@ -10,11 +10,7 @@ from dataclasses import dataclass
 from typing import Any
 
 from revuradova.errors import OptionError, SchemaError
-from revuradova.ingest.model import KNOWLEDGE_TYPES, Limits, Passage
-
-# The readers' passage size (revuradova.ingest.passages.DEFAULT_WORDS), without importing
-# the readers to open a base.
-DEFAULT_WORDS = 300
+from revuradova.ingest.model import DEFAULT_WORDS, KNOWLEDGE_TYPES, Limits, Passage
 
 Assigner = str | Mapping[str, str] | Callable[[Passage], str] | None
 
