@@ -10,7 +10,7 @@ b"" stands for no postings. `deleted` arguments are signed 64-bit little-endian 
 
 from collections.abc import Buffer, Collection, Sequence
 
-__all__ = ["CorruptPostings", "terms", "spans", "segment", "merge", "search", "decode"]
+__all__ = ["CorruptPostings", "terms", "spans", "segment", "merge", "search", "decode", "nearest"]
 
 class CorruptPostings(ValueError):
     """A postings blob that is not well-formed; the message starts with 'corrupt postings: '."""
@@ -60,3 +60,7 @@ def search(
 
 def decode(blob: Buffer) -> list[tuple[int, int, int]]:
     """(id, tf, length) of every posting of blob."""
+
+def nearest(codes: Buffer, scales: Buffer, query: Buffer, limit: int) -> list[tuple[int, float]]:
+    """The limit best rows of the int8 codes (rows of len(query) bytes) as (row, score),
+    score = scale[row] * dot(codes[row], query), descending, ties by row."""

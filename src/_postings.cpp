@@ -1,6 +1,7 @@
 // Python view of this file (the module revuradova._postings):
 //
-//   __all__ = ["CorruptPostings", "terms", "spans", "segment", "merge", "search", "decode"]
+//   __all__ = ["CorruptPostings", "terms", "spans", "segment", "merge", "search", "decode",
+//              "nearest"]
 //   class CorruptPostings(ValueError): ...   # a postings blob that is not well-formed
 //   def terms(text: str, min_bytes: int, stemmer: str) -> list[str]: ...  # stemmer "" or "english"
 //   def spans(text: str, wanted: Collection[str], min_bytes: int,
@@ -11,6 +12,8 @@
 //   def search(postings: Sequence[Sequence[Buffer]], dfs: Sequence[int], doc_count: int,
 //              total_length: int, deleted: Buffer, limit: int) -> list[tuple[int, float]]: ...
 //   def decode(blob: Buffer) -> list[tuple[int, int, int]]: ...
+//   def nearest(codes: Buffer, scales: Buffer, query: Buffer,
+//               limit: int) -> list[tuple[int, float]]: ...   # int8 codes, float32 scales
 //
 // Every argument is converted before the core runs, and the buffers are held until it
 // returns: nothing calls back into Python while the core reads them. Single-phase
@@ -18,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +29,7 @@
 #include "postings/analyzer.hpp"
 #include "postings/deleted_ids.hpp"
 #include "postings/merge.hpp"
+#include "postings/nearest.hpp"
 #include "postings/postings_codec.hpp"
 #include "postings/search.hpp"
 #include "postings/segment_builder.hpp"
@@ -218,6 +223,40 @@ PyObject* decode(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     });
 }
 
+using NearestParameters =
+    Parameters<Receiver::none, "nearest", "codes", "scales", "query", "limit">;
+
+PyObject* nearest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return run_function<4>(NearestParameters::signature, args, nargs, kwnames, [](auto& arguments) {
+        return refusals_translated([&] {
+            const BytesArg codes(arguments[0], "codes");
+            const BytesArg scale_bytes(arguments[1], "scales");
+            const BytesArg query(arguments[2], "query");
+            const std::uint64_t limit = count_arg(arguments[3], "limit");
+            if (scale_bytes.view().size() % sizeof(float) != 0) {
+                raise(PyExc_ValueError, "scales is not a whole number of float32 values");
+            }
+            // Copied, not cast: a caller's buffer need not be aligned for floats.
+            std::vector<float> scales(scale_bytes.view().size() / sizeof(float));
+            if (!scales.empty()) {
+                std::memcpy(scales.data(), scale_bytes.view().data(), scale_bytes.view().size());
+            }
+            const auto as_int8 = [](std::string_view bytes) {
+                return std::span<const std::int8_t>(
+                    reinterpret_cast<const std::int8_t*>(bytes.data()), bytes.size());
+            };
+            const auto found =
+                postings::nearest_rows(as_int8(codes.view()), scales, as_int8(query.view()),
+                                       static_cast<std::size_t>(limit));
+            return make_list(found,
+                             [](const postings::Neighbour& n) {
+                                 return make_tuple(sized(n.row), to_float(n.score));
+                             })
+                .release();
+        });
+    });
+}
+
 PyMethodDef g_functions[] = {
     function_def<TermsParameters, "The analysed terms of text, in order, repeats kept.">(terms),
     function_def<SpansParameters,
@@ -233,6 +272,10 @@ PyMethodDef g_functions[] = {
                  "The limit best live documents as (id, score), score descending, ties by "
                  "id ascending.">(search),
     function_def<DecodeParameters, "(id, tf, length) of every posting of blob.">(decode),
+    function_def<NearestParameters,
+                 "The limit best rows of the int8 codes (rows of len(query) bytes) as (row, "
+                 "score), score = scale[row] * dot(codes[row], query), descending, ties by "
+                 "row.">(nearest),
     {nullptr, nullptr, 0, nullptr} /* sentinel */,
 };
 

@@ -414,3 +414,39 @@ class TestEnglishStemmer:
         theirs = snowball.stemWords(words)
         differences = [(w, a, b) for w, a, b in zip(words, ours, theirs, strict=True) if a != b]
         assert differences == []
+
+
+def test_nearest_ranks_int8_rows_exactly_from_any_buffer():
+    rng = np.random.default_rng(3)
+    codes = rng.integers(-127, 128, size=(500, 48), dtype=np.int8)
+    scales = rng.random(500, dtype=np.float32) + F(0.5)
+    query = rng.integers(-127, 128, size=48, dtype=np.int8)
+    exact = scales * (codes.astype(np.int32) @ query.astype(np.int32)).astype(np.float32)
+    order = sorted(range(500), key=lambda r: (-exact[r], r))[:20]
+    found = P.nearest(codes, scales, query, 20)
+    assert [r for r, _ in found] == order
+    assert [s for _, s in found] == [float(exact[r]) for r in order]
+    # bytes, a bytearray, and scales at an odd address read the same.
+    unaligned = bytearray(b"x" + scales.tobytes())
+    assert P.nearest(bytes(codes), memoryview(unaligned)[1:], bytearray(query), 20) == found
+    assert (
+        P.nearest(codes, scales, query, 0) == []
+        and len(P.nearest(codes, scales, query, 10**6)) == 500
+    )
+
+
+@pytest.mark.parametrize(
+    "codes, scales, query, message",
+    [
+        (b"\x01" * 5, array("f", [1.0, 1.0]).tobytes(), b"\x01\x01", "codes hold 5 bytes"),
+        (b"\x01" * 4, b"\x00" * 7, b"\x01\x01", "whole number of float32"),
+        (b"\x01" * 4, array("f", [1.0, 1.0]).tobytes(), b"", "query vector is empty"),
+    ],
+)
+def test_nearest_refuses_sizes_that_disagree(codes, scales, query, message):
+    with pytest.raises(ValueError, match=message):
+        P.nearest(codes, scales, query, 3)
+    with pytest.raises(TypeError):
+        P.nearest("text", scales, query, 3)
+    with pytest.raises((ValueError, OverflowError)):
+        P.nearest(codes, scales, query, -1)
