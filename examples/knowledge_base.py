@@ -40,7 +40,8 @@ def main() -> None:
             print(f"\n== {question}  (intent {answer.intent}; chosen by {answer.how})")
             for hit in answer.hits:
                 show(hit)
-            print(f"  {answer.summary}")
+            if answer.summary:  # the intent's own account, where it had a say
+                print(f"  {answer.summary}")
         print("\n== search 'budget engineering' among data passages ==")
         for hit in kb.search("budget engineering", 2, where=Where(knowledge_type="data")):
             show(hit)

@@ -20,13 +20,15 @@ import json
 import sqlite3
 from array import array
 from bisect import bisect_right
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import asdict, dataclass
+from functools import cache
 
 from revuradova import _postings
 from revuradova.kb.snippets import Finder
 
-# Words a snippet does not mark (display only: they are indexed and searched like any other).
+# Words a snippet does not mark and phrasing leaves aside (they are indexed and searched like
+# any other).
 UNMARKED = frozenset(
     "a an and are as at be by can could do does for from has have how i if in is it its me my "
     "of on or our should that the this to was we were what when where which who why will "
@@ -45,8 +47,8 @@ class Analysis:
     character neither alphabetic nor numeric) of at least `min_bytes` UTF-8 bytes, stemmed
     by `stemmer` ("" for none, "english")."""
 
-    min_bytes: int = 1
-    stemmer: str = ""
+    min_bytes: int = 2
+    stemmer: str = "english"
 
     def __post_init__(self) -> None:
         if not isinstance(self.min_bytes, int) or isinstance(self.min_bytes, bool):
@@ -81,6 +83,26 @@ class Analysis:
         if not terms:
             return None
         return lambda text: _postings.spans(text, terms, self.min_bytes, self.stemmer)
+
+    def phrasing(self, query: str) -> Callable[[str], float] | None:
+        """What measures how much of the query's phrasing a text keeps: the share of the
+        query's neighbouring pairs of content terms (function words aside) that are
+        neighbours in the text too, from 0.0 to 1.0. None when the query has no such pair."""
+        pairs = self._pairs(query)
+        if not pairs:
+            return None
+        return lambda text: len(pairs & self._pairs(text)) / len(pairs)
+
+    def _pairs(self, text: str) -> set[tuple[str, str]]:
+        unmarked = _unmarked_terms(self.min_bytes, self.stemmer)
+        content = [t for t in _postings.terms(text, self.min_bytes, self.stemmer)
+                   if t not in unmarked]  # fmt: skip
+        return {(a, b) for a, b in zip(content, content[1:], strict=False) if a != b}
+
+
+@cache
+def _unmarked_terms(min_bytes: int, stemmer: str) -> frozenset[str]:
+    return frozenset(t for word in UNMARKED for t in _postings.terms(word, min_bytes, stemmer))
 
 
 def pack_ids(ids: Iterable[int]) -> bytes:

@@ -85,9 +85,11 @@ class Hit:
 class Answer:
     """The hits of ask(), and how they were ordered: ``how`` is "intent" (the progressive road
     kept every passage of the window that the intent reorders: see
-    KnowledgeBase.intent_window), "intent+bm25" (it kept some of them; those come first),
-    "bm25" (it kept none: BM25's order) or "none" (BM25 found nothing). ``summary`` is the
-    progressive road's line over the window's passages."""
+    KnowledgeBase.intent_window), "intent+bm25" (it kept some of them; those come first;
+    "intent+hybrid" or "intent+dense" on those roads), "bm25" (the search's order: the
+    intent reordered nothing, or has no window; "hybrid" or "dense" on those roads) or
+    "none" (the search found nothing). ``summary`` is the progressive road's line over the
+    window's passages, "" when there was no window."""
 
     hits: list[Hit]
     how: str

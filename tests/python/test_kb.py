@@ -56,16 +56,21 @@ def test_filters_are_exact(tmp_path):
     assert len(kb.search("alpha", 10, where=Where(path="*/b/1?0.txt"))) == 2
 
 
-def test_ask_orders_by_intent_and_never_comes_back_empty(folder):
+def test_ask_orders_by_intent_where_measured_and_never_comes_back_empty(folder):
     kb = KnowledgeBase()
     kb.add(folder)
+    # Procedures are left to the ranking (no window): no road, no summary.
     answer = kb.ask("How do I submit the expenses report?", 2)
     assert answer.hits[0].key.endswith("expenses.md#0")
-    assert answer.intent == "ProcedureGuidance"
+    assert (answer.intent, answer.how, answer.summary) == ("ProcedureGuidance", "bm25", "")
+    kb.intent_window = 3  # every intent gets a window: the road runs and reports
+    answer = kb.ask("How do I submit the expenses report?", 2)
     assert answer.summary.startswith("Query: 'How do I submit the expenses report?'")
     assert len(answer.hits) == 2 and answer.how in ("intent", "intent+bm25")
-    # No passage is a definition of receipts: BM25 fills in.
+    kb.intent_window = None
+    # Definitions have their window by default; no passage defines receipts: BM25 fills in.
     other = kb.ask("What is receipts?", 3)
+    assert other.intent == "Definition" and other.summary.startswith("Query: 'What is receipts?'")
     assert other.hits and other.how in ("bm25", "intent+bm25")
     assert kb.ask("zzzz unknown words", 3).how == "none"
 
@@ -77,6 +82,7 @@ def test_ask_reorders_only_the_best_few_by_intent(tmp_path):
     (tmp_path / "guide.md").write_text("# Setting up\n\n1. Download it.\n2. Install the tool.\n")
     kb = KnowledgeBase()
     kb.add(tmp_path)
+    kb.intent_window = 2
     question = "How do I install the tool?"
     by_bm25 = [h.key for h in kb.search(question, 2)]
     assert by_bm25[0].endswith("notes.md#0")
@@ -87,6 +93,26 @@ def test_ask_reorders_only_the_best_few_by_intent(tmp_path):
     answer = kb.ask(question, 2)
     assert [h.key for h in answer.hits] == by_bm25 and answer.how == "bm25"
     assert [p.key for p in kb.passages()] == sorted(by_bm25)
+
+
+def test_ask_raises_the_passage_that_keeps_the_question_phrasing(tmp_path):
+    # BM25 prefers the short note, which has both words, apart; ask prefers the passage
+    # where they stand together as the question has them.
+    (tmp_path / "a.txt").write_text("Remote names, branch names: each remote keeps branches.\n")
+    (tmp_path / "b.txt").write_text(
+        "A remote branch follows a branch of a remote repository for you and me today.\n"
+    )
+    for n in range(3):
+        (tmp_path / f"other{n}.txt").write_text(f"Unrelated note number {n} about lunch.\n")
+    kb = KnowledgeBase()
+    kb.add(tmp_path)
+    question = "remote branch"
+    assert kb.search(question, 1)[0].key.endswith("a.txt#0")
+    answer = kb.ask(question, 2)
+    assert answer.hits[0].key.endswith("b.txt#0")
+    assert answer.hits[0].score > kb.search(question, 2)[1].score  # raised, not reordered only
+    # Without a pair of content words there is no phrasing to keep: the ranking stands.
+    assert kb.ask("remote", 1).hits[0].key == kb.search("remote", 1)[0].key
 
 
 def test_persisted_refreshed_and_removed(folder, tmp_path):
@@ -238,7 +264,11 @@ def test_the_demo_answers_from_every_file_type():
     run = subprocess.run([sys.executable, "-P", demo], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert "read 13 files into 13 passages" in run.stdout and "skipped" not in run.stdout
-    assert run.stdout.count("| Filtered: ") == 4
+    # The intents measured to gain from their window say how it filtered: definitions.
+    assert (
+        run.stdout.count("| Filtered: ") == 1
+        and "(intent Definition; chosen by intent" in run.stdout
+    )
     for name in ("submit-expense-report.md#0", "travel-policy-2026.pdf#0", "churn.html#0",
                  "service-catalog.yaml#0", "budget-2027.xlsx#0"):  # fmt: skip
         assert name in run.stdout

@@ -40,7 +40,9 @@ def test_every_subcommand_with_json(handbook: Path, clean_env: dict[str, str], t
     assert [best["snippet"][a:b] for a, b in best["spans"]] == ["receipts", "report"]
 
     asked = json_lines(run(clean_env, "--json", "ask", "How do I submit the report?").stdout)
-    assert asked[0]["intent"] == "ProcedureGuidance" and asked[0]["how"].startswith("intent")
+    assert (asked[0]["intent"], asked[0]["how"]) == ("ProcedureGuidance", "bm25")
+    asked = json_lines(run(clean_env, "--json", "ask", "What is a receipt?").stdout)
+    assert asked[0]["intent"] == "Definition" and asked[0]["how"] in ("intent", "intent+bm25")
 
     shown = run(clean_env, "--json", "show", best["key"])
     assert json_lines(shown.stdout) == [{k: v for k, v in best.items()

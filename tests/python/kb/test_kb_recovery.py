@@ -47,7 +47,7 @@ def test_a_damaged_index_is_rebuilt_at_open(tmp_path: Path, damage: str):
 def test_a_corrupt_blob_is_caught_when_read(tmp_path: Path):
     path, expected = base(tmp_path)
     with sqlite3.connect(path) as db:
-        (term_id,) = db.execute("SELECT id FROM terms WHERE term = 'receipts'").fetchone()
+        (term_id,) = db.execute("SELECT id FROM terms WHERE term = 'receipt'").fetchone()
         blob = bytearray(db.execute("SELECT blob FROM postings WHERE term = ?", (term_id,))
                          .fetchone()[0])  # fmt: skip
         blob[-1] ^= 0x40
