@@ -27,12 +27,13 @@ SUITES = {
     "ingest": ("ingest.py", "reading speed per file type against the bare parsers"),
     "classifier": ("classifier.py", "the default knowledge-type classifier on a judged sample"),
     "kb": ("kb.py", "the knowledge base at 100,000 passages: add, open, refresh, search"),
-    "quality": ("quality.py", "answer quality on judged questions: search, ask, bm25s"),
+    "quality": ("quality.py", "answer quality on held-out questions: ours and every peer"),
+    "quality-django": ("quality_django.py", "the older Django question set (not in all)"),
     "side-by-side": ("side_by_side.py", "the goals' search comparison alone (not in all)"),
     "flooding": ("hash_flooding.py", "colliding tokens against random ones (not in all)"),
     "dense": ("dense.py", "the dense road: encoding speed, quality by mode, 100,000 vectors"),
 }
-NOT_IN_ALL = {"road", "side-by-side", "flooding", "dense"}
+NOT_IN_ALL = {"road", "side-by-side", "flooding", "dense", "quality-django"}
 
 
 def run(name: str, args: list[str]) -> int:

@@ -1,6 +1,6 @@
 """Answer quality of the knowledge base on real documents, against bm25s.
 
-    python -m benchmarks quality
+    python -m benchmarks quality-django
 
 The corpus is the documentation tree of one pinned Django release (documents.py), read
 into passages by the knowledge base. data/quality_questions.jsonl holds 52 questions, each
@@ -125,7 +125,7 @@ def main() -> None:
             for name, groups in table.items()
         },
     }
-    report.write("quality", result, markdown(result))
+    report.write("quality_django", result, markdown(result))
     print(markdown(result))
 
 
