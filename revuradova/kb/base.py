@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import json
+import math
 import os
 import sqlite3
 import threading
@@ -407,8 +408,9 @@ class KnowledgeBase:
     ) -> Answer:  # fmt: skip
         """The passages that answer the question best. The search's best candidates (of
         `mode`, as for search()) are looked at again: a passage that keeps the question's
-        phrasing (its neighbouring content words, neighbours in the passage too) rises.
-        Then, for an intent where it was measured to help (INTENT_WINDOWS, or
+        phrasing (its neighbouring content words, neighbours in the passage too) rises, its
+        score raised by up to PHRASING_WEIGHT of the best score (a hit's score is that
+        raised one). Then, for an intent where it was measured to help (INTENT_WINDOWS, or
         `intent_window` for every intent when set), the first few are reordered by the
         question's intent: those the progressive road keeps for it come first, then the
         others, each group in that order. The answer is empty only when the search finds
@@ -493,8 +495,9 @@ class KnowledgeBase:
                 with contextlib.suppress(OSError):
                     size += os.path.getsize(self._path + suffix)
         analysis = {"min_bytes": self.analysis.min_bytes, "stemmer": self.analysis.stemmer}
+        model = self._record.model if self._record is not None else None
         return Status(self._path, roots, files, docs, types, size, int(changed), segments,
-                      analysis)  # fmt: skip
+                      analysis, model)  # fmt: skip
 
     # --- inside --------------------------------------------------------------------------
 
@@ -615,6 +618,12 @@ class KnowledgeBase:
                     f"{self._path} is a hybrid base embedded with {record.model!r}, which "
                     f"cannot be loaded here ({error}); search it with mode='bm25'"
                 ) from error
+        if self._encoder.dim != record.dim:
+            raise DenseUnavailable(
+                f"{self._path} holds vectors of {record.dim} dimensions; the model "
+                f"{self._encoder.name!r} makes {self._encoder.dim}: call enable_dense() to "
+                "embed it again, or search it with mode='bm25'"
+            )
         if self._vectors is None:
             self._vectors = hybrid.Vectors(self._db, record.dim)
         vector = self._encoder.encode([query])[0]
@@ -677,7 +686,7 @@ def _by_phrasing(
     """The candidates again, each score raised by PHRASING_WEIGHT of the best score for
     the share of the question's phrasing its passage keeps (a stable sort: ties keep the
     order they had)."""
-    if phrasing is None or not ranked or ranked[0][1] <= 0:
+    if phrasing is None or not ranked or not 0 < ranked[0][1] < math.inf:
         return ranked
     bonus = PHRASING_WEIGHT * ranked[0][1]
     rescored = [(p, s + bonus * phrasing(p.text)) for p, s in ranked]

@@ -47,6 +47,8 @@ MAX_TOKENS = 128
 # answered more questions in the first three on the git documentation's judged set (0.46
 # against 0.41; the dense road alone 0.40).
 RRF_K = 5
+# The longest vectors the native scan takes (its 32-bit sums of int8 products).
+MAX_DIM = 131_071
 
 VECTORS_TABLE = "CREATE TABLE IF NOT EXISTS vectors (id INTEGER PRIMARY KEY, vector BLOB NOT NULL)"
 
@@ -107,6 +109,8 @@ class BertEncoder:
             ) from error
         if runtime not in ("auto", "onnx", "numpy") or precision not in ("float", "int8"):
             raise ValueError(f"runtime {runtime!r} or precision {precision!r} unknown")
+        if runtime == "numpy" and precision == "int8":
+            raise ValueError("int8 weights need the onnx runtime")
         try:
             with open(os.path.join(folder, "config.json"), encoding="utf-8") as stream:
                 config = json.load(stream)
@@ -116,7 +120,11 @@ class BertEncoder:
             self._layers = int(config["num_hidden_layers"])
             self._eps = float(config.get("layer_norm_eps", 1e-12))
             positions = int(config.get("max_position_embeddings", 512))
-            self._w = {k.removeprefix("bert."): v.astype(np.float32) for k, v in weights.items()}
+            self._w = {
+                k.removeprefix("bert."): v.astype(np.float32, copy=False)
+                for k, v in weights.items()
+            }
+            del weights
             self._dim = int(self._w["embeddings.word_embeddings.weight"].shape[1])
             if self._dim % self._heads:
                 raise ValueError(f"{self._dim} dimensions do not split into {self._heads} heads")
@@ -140,6 +148,12 @@ class BertEncoder:
                     raise DenseUnavailable(
                         "the onnx runtime was asked for: pip install onnxruntime onnx"
                     ) from error
+                if precision == "int8":
+                    warnings.warn(
+                        "int8 weights need onnxruntime and onnx; embedding in float, in numpy",
+                        RuntimeWarning,
+                        stacklevel=2,
+                    )
             except Exception as error:  # a runtime that cannot build or load the graph
                 if runtime == "onnx":
                     raise DenseUnavailable(f"ONNX Runtime could not run {name}: {error}") from error
@@ -331,9 +345,10 @@ class Record:
     def from_json(cls, text: str) -> Record | None:
         try:
             fields = json.loads(text)
-            return cls(str(fields["model"]), int(fields["dim"]))
+            record = cls(str(fields["model"]), int(fields["dim"]))
         except (ValueError, TypeError, KeyError):
             return None
+        return record if 0 < record.dim <= MAX_DIM else None
 
 
 def read_record(db: sqlite3.Connection) -> Record | None:
@@ -360,9 +375,14 @@ class Vectors:
         rows = self.db.execute("SELECT id, vector FROM vectors ORDER BY id").fetchall()
         good = [(i, v) for i, v in rows if isinstance(v, bytes) and len(v) == width]
         raw = np.frombuffer(b"".join(v for _, v in good), dtype=np.uint8).reshape(-1, width)
-        self._ids = np.fromiter((i for i, _ in good), dtype=np.int64, count=len(good))
-        self._scales = raw[:, :4].copy().view(np.float32).reshape(-1)
-        self._codes = np.ascontiguousarray(raw[:, 4:]).view(np.int8)
+        ids = np.fromiter((i for i, _ in good), dtype=np.int64, count=len(good))
+        scales = raw[:, :4].copy().view(np.float32).reshape(-1)
+        # A unit vector's scale is its largest component over 127: a damaged row's is not
+        # finite, or out of (0, 1/127], and would put a meaningless score among the others.
+        sound = np.isfinite(scales) & (scales > 0) & (scales <= np.float32(1.001 / 127))
+        self._ids = ids[sound]
+        self._scales = np.ascontiguousarray(scales[sound])
+        self._codes = np.ascontiguousarray(raw[sound, 4:]).view(np.int8)
         self._generation = generation
 
     def ranked(self, query: Matrix, generation: int, limit: int) -> list[tuple[int, float]]:

@@ -17,8 +17,10 @@ struct Neighbour {
     float score;
 };
 
-/// The `limit` best rows, score descending, ties by row ascending. InvalidInput when the
-/// sizes disagree (codes not rows * dim, scales not rows, query not dim) or dim is 0.
+/// The `limit` best rows, score descending, ties by row ascending; a row whose score is not
+/// finite (a damaged scale) ranks last, with the score -inf. InvalidInput when the sizes disagree
+/// (codes not rows * dim, scales not rows) or dim is 0 or above 131,071 (where the 32-bit sum could
+/// overflow).
 std::vector<Neighbour> nearest_rows(std::span<const std::int8_t> codes,
                                     std::span<const float> scales,
                                     std::span<const std::int8_t> query, std::size_t limit);

@@ -57,12 +57,18 @@ TEST(Nearest, AgreesWithBruteForceAndBreaksTiesByRow) {
 
 TEST(Nearest, ADamagedScaleRanksLastAndBadSizesAreRefused) {
     const std::vector<std::int8_t> codes = {1, 1, 1, 1};
-    const std::vector<float> scales = {NAN, 1.0f};
     const std::vector<std::int8_t> query = {1, 1};
-    const auto found = nearest_rows(codes, scales, query, 2);
-    EXPECT_EQ(found[0].row, 1u);
-    EXPECT_EQ(found[1].row, 0u);
-    EXPECT_TRUE(std::isinf(found[1].score));
+    for (const float damaged : {NAN, INFINITY, 3e38f}) {  // the last overflows the product
+        const std::vector<float> scales = {damaged, 1.0f};
+        const auto found = nearest_rows(codes, scales, query, 2);
+        EXPECT_EQ(found[0].row, 1u);
+        EXPECT_EQ(found[1].row, 0u);
+        EXPECT_TRUE(std::isinf(found[1].score) && found[1].score < 0);
+    }
+    const std::vector<float> scales = {1.0f, 1.0f};
+    // Longer vectors than a 32-bit sum of products can hold are refused.
+    const std::vector<std::int8_t> long_query(131072, 1), long_codes(131072, 1);
+    EXPECT_THROW(nearest_rows(long_codes, std::vector<float>{1.0f}, long_query, 1), InvalidInput);
     EXPECT_THROW(nearest_rows(codes, scales, std::vector<std::int8_t>{1, 1, 1}, 2), InvalidInput);
     EXPECT_THROW(nearest_rows(codes, scales, std::vector<std::int8_t>{}, 2), InvalidInput);
     EXPECT_THROW(nearest_rows(codes, std::vector<float>{1.0f}, query, 2), InvalidInput);

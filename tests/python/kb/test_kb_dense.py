@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import json
 import os
 import sqlite3
 import subprocess
@@ -243,6 +244,37 @@ def test_the_model_is_recorded_and_checked(tmp_path: Path, handbook: Path) -> No
             KnowledgeBase(dense=model)
 
 
+def test_damaged_vectors_and_records_are_kept_out(tmp_path: Path, handbook: Path) -> None:
+    path = tmp_path / "kb.sqlite"
+    question = "push the code to the live servers"
+    with KnowledgeBase.open(path, dense=True) as kb:
+        kb.add(handbook)
+        healthy = [h.key for h in kb.search(question, 6, mode="dense")]
+    rows = stored(path)
+    ids = sorted(rows)
+    with sqlite3.connect(path) as db:
+        # A scale far too large (it would score +inf), one not a number, one row cut short.
+        for pid, scale in ((ids[0], 1e38), (ids[1], float("nan"))):
+            db.execute("UPDATE vectors SET vector = ? WHERE id = ?",
+                       (np.float32(scale).tobytes() + rows[pid][4:], pid))  # fmt: skip
+        db.execute("UPDATE vectors SET vector = ? WHERE id = ?", (rows[ids[2]][:100], ids[2]))
+    with KnowledgeBase.open(path) as kb:
+        dense = kb.search(question, 6, mode="dense")
+        # The three damaged rows are left out; the others score as before.
+        assert len(dense) == 3 and {h.key for h in dense} <= set(healthy)
+        assert all(np.isfinite(h.score) and -1.01 < h.score < 1.01 for h in dense)
+        for mode in ("dense", "hybrid"):
+            assert all(np.isfinite(h.score) for h in kb.ask(question, 6, mode=mode).hits)
+    # A record whose dimension the model does not make: refused with the way out.
+    with sqlite3.connect(path) as db:
+        db.execute("""UPDATE meta SET value = '{"dim": 512, "model": "all-MiniLM-L6-v2"}'
+                      WHERE name = 'dense'""")  # fmt: skip
+    with KnowledgeBase.open(path) as kb:
+        with pytest.raises(DenseUnavailable, match="512 dimensions"):
+            kb.search(question, mode="hybrid")
+        assert kb.search(question, 1, mode="bm25")
+
+
 def test_the_runtimes_embed_alike() -> None:
     """ONNX Runtime (float and int8 weights) against the numpy forward pass, on real text."""
     pytest.importorskip("onnxruntime")
@@ -267,3 +299,34 @@ def test_the_runtimes_embed_alike() -> None:
     assert float(alone @ onnx.encode(texts)[0]) > 0.99999
     with pytest.raises(ValueError, match="precision"):
         BertEncoder(folder, DEFAULT_MODEL, precision="int4")
+    with pytest.raises(ValueError, match="int8 weights need"):
+        BertEncoder(folder, DEFAULT_MODEL, runtime="numpy", precision="int8")
+
+
+def test_the_command_makes_a_base_hybrid_and_searches_by_mode(
+    handbook: Path, clean_env: dict[str, str]
+) -> None:
+    from kb_helpers import command
+
+    def run(*args: str) -> subprocess.CompletedProcess[str]:
+        return subprocess.run([*command(), *args], capture_output=True, text=True,
+                              env=clean_env, timeout=300)  # fmt: skip
+
+    assert run("add", str(handbook)).returncode == 0
+    refused = run("search", "receipts", "--mode", "hybrid")
+    assert refused.returncode == 3 and "enable_dense" in refused.stderr
+    assert len(refused.stderr.strip().splitlines()) == 1  # one line, no traceback
+    made = run("--json", "dense")
+    assert made.returncode == 0, made.stderr
+    record = json.loads(made.stdout)
+    assert (record["model"], record["passages"]) == (DEFAULT_MODEL, 6)
+    status = run("status")
+    assert f"hybrid ({DEFAULT_MODEL})" in status.stdout
+    question = "push the code to the live servers"
+    lexical = run("--json", "search", question, "--mode", "bm25", "-n", "1")
+    fused = run("--json", "search", question, "-n", "1")  # hybrid: the base's default now
+    assert json.loads(fused.stdout)["path"].endswith("deploy.md")
+    assert json.loads(lexical.stdout)["score"] != json.loads(fused.stdout)["score"]
+    asked = run("--json", "ask", question, "--mode", "dense", "-n", "1")
+    assert asked.returncode == 0 and json.loads(asked.stdout)["how"] == "dense"
+    assert run("search", "x", "--mode", "cosine").returncode == 2
