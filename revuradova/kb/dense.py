@@ -136,11 +136,12 @@ class BertEncoder:
         self._np = np
         self._name = name
         self._session: Any = None
+        self._kept: list[Any] = []  # what the session reads in place
         if runtime != "numpy":
             try:
                 from revuradova.kb import onnx_bert
 
-                self._session = onnx_bert.session(
+                self._session, self._kept = onnx_bert.session(
                     self._w, self._heads, self._layers, self._eps, precision == "int8"
                 )
             except ImportError as error:

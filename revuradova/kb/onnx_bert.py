@@ -4,8 +4,10 @@ same embeddings (cosine 1.0 to the numpy ones in float; about 0.99 on passages w
 weights, a little less on a few words).
 
 The graph takes the word-piece ids (batch, width) and a float mask of the same shape and
-returns the masked mean of the last layer (batch, dim), not yet normalised. Needs the
-packages onnx (to build the graph) and onnxruntime; an ImportError says either is missing.
+returns the masked mean of the last layer (batch, dim), not yet normalised. In float the
+graph holds no weights: it names them, and the session reads the numpy arrays in place
+(0.4 s to load, one copy of the weights in memory). Needs the packages onnx (to build the
+graph) and onnxruntime; an ImportError says either is missing.
 """
 
 from __future__ import annotations
@@ -21,12 +23,15 @@ OPSET = 17
 
 
 class _Graph:
-    def __init__(self) -> None:
+    def __init__(self, external: bool) -> None:
         from onnx import numpy_helper
 
         self._numpy_helper = numpy_helper
+        self._external = external
         self.nodes: list[Any] = []
         self.initializers: list[Any] = []
+        # Weights left out of the graph, handed to ONNX Runtime as they are (by name).
+        self.weights: dict[str, Any] = {}
 
     def const(self, name: str, value: Any) -> str:
         import numpy as np
@@ -41,13 +46,37 @@ class _Graph:
         self.nodes.append(helper.make_node(kind, list(inputs), [name], **attributes))
         return name
 
+    def weight(self, name: str, value: Any) -> str:
+        """A weight: in the graph, or, when the graph is built without its weights, a
+        reference the session resolves from `weights`."""
+        import numpy as np
+        from onnx import TensorProto
 
-def build(weights: dict[str, Any], heads: int, layers: int, eps: float) -> Any:
-    """The ModelProto of the encoder whose weights (BERT names without 'bert.') are given."""
+        if not self._external:
+            return self.const(name, value)
+        value = np.ascontiguousarray(value, dtype=np.float32)
+        tensor = TensorProto()
+        tensor.name = name
+        tensor.data_type = TensorProto.FLOAT
+        tensor.dims.extend(value.shape)
+        tensor.data_location = TensorProto.EXTERNAL
+        entry = tensor.external_data.add()
+        entry.key, entry.value = "location", name
+        self.initializers.append(tensor)
+        self.weights[name] = value
+        return name
+
+
+def build(
+    weights: dict[str, Any], heads: int, layers: int, eps: float, external: bool = False
+) -> tuple[Any, dict[str, Any]]:
+    """The ModelProto of the encoder whose weights (BERT names without 'bert.') are given,
+    and, with `external`, the weights it leaves out (by name), for the session to take as
+    they are: the graph is then a few kilobytes, built and read in milliseconds."""
     import numpy as np
     from onnx import TensorProto, helper
 
-    g = _Graph()
+    g = _Graph(external)
     dim = int(weights["embeddings.word_embeddings.weight"].shape[1])
     size = dim // heads
 
@@ -58,22 +87,24 @@ def build(weights: dict[str, Any], heads: int, layers: int, eps: float) -> Any:
         return g.const(name, np.array(values, dtype=np.int64))
 
     def linear(x: str, name: str) -> str:
-        weight = g.const(name + ".W", weights[name + ".weight"].T)
-        return g.op("Add", g.op("MatMul", x, weight), g.const(name + ".B", weights[name + ".bias"]))
+        weight = g.weight(name + ".W", weights[name + ".weight"].T)
+        return g.op(
+            "Add", g.op("MatMul", x, weight), g.weight(name + ".B", weights[name + ".bias"])
+        )
 
     def norm(x: str, name: str) -> str:
-        gamma = g.const(name + ".g", weights[name + ".weight"])
-        beta = g.const(name + ".b", weights[name + ".bias"])
+        gamma = g.weight(name + ".g", weights[name + ".weight"])
+        beta = g.weight(name + ".b", weights[name + ".bias"])
         return g.op("LayerNormalization", x, gamma, beta, axis=-1, epsilon=eps)
 
     width = g.op("Shape", "ids", start=1, end=2)
     positions = g.op(
         "Slice",
-        g.const("position_embeddings", weights["embeddings.position_embeddings.weight"]),
+        g.weight("position_embeddings", weights["embeddings.position_embeddings.weight"]),
         axes("zero", [0]),
         width,
     )
-    x = g.op("Gather", g.const("word_embeddings", weights["embeddings.word_embeddings.weight"]),
+    x = g.op("Gather", g.weight("word_embeddings", weights["embeddings.word_embeddings.weight"]),
              "ids")  # fmt: skip
     x = g.op("Add", x, positions)
     x = g.op(
@@ -122,23 +153,34 @@ def build(weights: dict[str, Any], heads: int, layers: int, eps: float) -> Any:
     )  # fmt: skip
     model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", OPSET)])
     model.ir_version = 8
-    return model
+    return model, g.weights
 
 
-def session(weights: dict[str, Any], heads: int, layers: int, eps: float, int8: bool) -> Any:
-    """An ONNX Runtime session of the encoder, on at most four of this process's cores."""
+def session(
+    weights: dict[str, Any], heads: int, layers: int, eps: float, int8: bool
+) -> tuple[Any, list[Any]]:
+    """An ONNX Runtime session of the encoder, on at most four of this process's cores, and
+    what must live as long as it (the weights it reads in place)."""
     import onnxruntime
 
-    model = build(weights, heads, layers, eps)
+    options = onnxruntime.SessionOptions()
+    options.intra_op_num_threads = max(1, min(4, len(os.sched_getaffinity(0))))
+    options.inter_op_num_threads = 1
+    options.graph_optimization_level = onnxruntime.GraphOptimizationLevel.ORT_ENABLE_ALL
+    options.log_severity_level = 3
+    kept: list[Any] = []
     if int8:
+        # The quantiser rewrites the weights themselves, so they go into the graph; it
+        # reads and writes files: a private folder, gone once read back.
         from onnxruntime.quantization import QuantType, quantize_dynamic
 
-        # The quantiser reads and writes files: a private folder, gone once read back.
+        model, _ = build(weights, heads, layers, eps)
         with tempfile.TemporaryDirectory(prefix="revuradova-model-") as folder:
             source = os.path.join(folder, "float.onnx")
             target = os.path.join(folder, "int8.onnx")
             with open(source, "wb") as stream:
                 stream.write(model.SerializeToString())
+            del model
             # The quantiser logs advice to the root logger; a library keeps its caller's
             # log clean.
             previous = logging.root.manager.disable
@@ -151,11 +193,11 @@ def session(weights: dict[str, Any], heads: int, layers: int, eps: float, int8: 
             with open(target, "rb") as stream:
                 serialized = stream.read()
     else:
+        model, outside = build(weights, heads, layers, eps, external=True)
         serialized = model.SerializeToString()
-    del model  # the graph holds a copy of every weight
-    options = onnxruntime.SessionOptions()
-    options.intra_op_num_threads = max(1, min(4, len(os.sched_getaffinity(0))))
-    options.inter_op_num_threads = 1
-    options.graph_optimization_level = onnxruntime.GraphOptimizationLevel.ORT_ENABLE_ALL
-    options.log_severity_level = 3
-    return onnxruntime.InferenceSession(serialized, options, providers=["CPUExecutionProvider"])
+        names = list(outside)
+        values = [onnxruntime.OrtValue.ortvalue_from_numpy(outside[name]) for name in names]
+        options.add_external_initializers(names, values)
+        kept = [*values, *outside.values()]
+    runner = onnxruntime.InferenceSession(serialized, options, providers=["CPUExecutionProvider"])
+    return runner, kept
