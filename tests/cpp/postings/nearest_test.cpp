@@ -55,6 +55,36 @@ TEST(Nearest, AgreesWithBruteForceAndBreaksTiesByRow) {
     }
 }
 
+TEST(Nearest, ALargeScanSplitOverTwoThreadsGivesTheSameOrder) {
+    // Enough rows for the scan to be split in halves; rows repeated across the halves tie,
+    // and the lower row must still come first.
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> component(-127, 127);
+    const std::size_t rows = 70000, dim = 16;
+    std::vector<std::int8_t> codes(rows * dim), query(dim);
+    for (auto& c : codes) c = static_cast<std::int8_t>(component(random));
+    for (auto& c : query) c = static_cast<std::int8_t>(component(random));
+    std::vector<float> scales(rows, 1.0f);
+    for (std::size_t r = 0; r < 200; ++r) {
+        std::copy_n(codes.begin() + static_cast<std::ptrdiff_t>(r * dim), dim,
+                    codes.begin() + static_cast<std::ptrdiff_t>((rows - 1 - r) * dim));
+    }
+    std::vector<std::pair<float, std::size_t>> reference;
+    for (std::size_t r = 0; r < rows; ++r) {
+        std::int32_t dot = 0;
+        for (std::size_t i = 0; i < dim; ++i) dot += codes[r * dim + i] * query[i];
+        reference.emplace_back(-static_cast<float>(dot), r);
+    }
+    std::sort(reference.begin(), reference.end());
+    for (const std::size_t limit : {1u, 10u, 500u}) {
+        const auto found = nearest_rows(codes, scales, query, limit);
+        ASSERT_EQ(found.size(), limit);
+        for (std::size_t i = 0; i < limit; ++i) {
+            ASSERT_EQ(found[i].row, reference[i].second) << limit << " " << i;
+        }
+    }
+}
+
 TEST(Nearest, ADamagedScaleRanksLastAndBadSizesAreRefused) {
     const std::vector<std::int8_t> codes = {1, 1, 1, 1};
     const std::vector<std::int8_t> query = {1, 1};
