@@ -12,7 +12,7 @@ same transformer runs in numpy, about three times slower.
 A vector is stored as int8 after scaling by its largest component, with that scale as a
 float32 in front: 388 bytes for 384 dimensions instead of 1,536, and cosines within about
 1% of the float ones, far below the gaps between the passages a question separates. The
-search scans every vector exactly, in native code (about 2 ms for 100,000 here)."""
+search scans every vector exactly, in native code (about 1 ms for 100,000 here)."""
 
 from __future__ import annotations
 
