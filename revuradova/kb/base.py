@@ -132,24 +132,31 @@ class KnowledgeBase:
             )
         return record
 
-    def enable_dense(self, model: bool | str | Encoder = True) -> None:
+    def enable_dense(
+        self,
+        model: bool | str | Encoder = True,
+        progress: Callable[[int, int], None] | None = None,
+    ) -> None:
         """Makes the base hybrid: embeds every passage with `model` (True for the packaged
         all-MiniLM-L6-v2, a model folder's path, or an Encoder) and stores the vectors, in
-        one transaction. A base embedded with another model is embedded again."""
+        one transaction. A base embedded with another model is embedded again.
+        `progress(done, total)` is told of every batch of passages embedded."""
         with self._lock:
             self._check_open()
             encoder = _load(model)
-            self._record = self._enable(encoder)
+            self._record = self._enable(encoder, progress)
             self._encoder = encoder
 
-    def _enable(self, encoder: Encoder) -> hybrid.Record:
+    def _enable(
+        self, encoder: Encoder, progress: Callable[[int, int], None] | None = None
+    ) -> hybrid.Record:
         record = hybrid.Record(encoder.name, encoder.dim)
         with self._write() as db:
             db.execute(hybrid.VECTORS_TABLE)
             if hybrid.read_record(db) != record:
                 db.execute("DELETE FROM vectors")
             db.execute("INSERT OR REPLACE INTO meta VALUES ('dense', ?)", (record.to_json(),))
-            _embed_missing(db, encoder)
+            _embed_missing(db, encoder, progress)
             self._index.committed()
             schema.touch(db)
         self._vectors = None
@@ -699,10 +706,13 @@ def _load(model: bool | str | Encoder) -> Encoder:
     return hybrid.load_encoder(model)
 
 
-def _embed_missing(db: sqlite3.Connection, encoder: Encoder) -> None:
+def _embed_missing(
+    db: sqlite3.Connection, encoder: Encoder, progress: Callable[[int, int], None] | None = None
+) -> None:
     """Embeds the passages that have no vector (added by a process without the model, or
     all of them when the base is made hybrid) and drops vectors whose passage is gone
-    (removed by a version that kept none); inside the caller's transaction."""
+    (removed by a version that kept none); inside the caller's transaction. `progress` is
+    told (done, total) after every batch."""
     (vectors,) = db.execute("SELECT count(*) FROM vectors").fetchone()
     (passages,) = db.execute("SELECT count(*) FROM passages").fetchone()
     if (
@@ -713,6 +723,17 @@ def _embed_missing(db: sqlite3.Connection, encoder: Encoder) -> None:
     ):
         return
     db.execute("DELETE FROM vectors WHERE id NOT IN (SELECT id FROM passages)")
+    (missing,) = db.execute(
+        "SELECT count(*) FROM passages p LEFT JOIN vectors v ON v.id = p.id WHERE v.id IS NULL"
+    ).fetchone()
+    done = 0
+
+    def stored(count: int) -> None:
+        nonlocal done
+        done += count
+        if progress is not None:
+            progress(done, missing)
+
     last = 0
     while True:
         rows = db.execute(
@@ -723,8 +744,9 @@ def _embed_missing(db: sqlite3.Connection, encoder: Encoder) -> None:
         if not rows:
             return
         hybrid.store(
-            db, encoder, [r[0] for r in rows], [codec.indexed_text(r[1], r[2]) for r in rows]
-        )
+            db, encoder, [r[0] for r in rows], [codec.indexed_text(r[1], r[2]) for r in rows],
+            stored,
+        )  # fmt: skip
         last = rows[-1][0]
 
 

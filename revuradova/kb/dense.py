@@ -310,9 +310,15 @@ def pack(np: Any, vectors: Matrix) -> list[bytes]:
 
 
 def store(
-    db: sqlite3.Connection, encoder: Encoder, ids: Sequence[int], texts: Sequence[str]
+    db: sqlite3.Connection,
+    encoder: Encoder,
+    ids: Sequence[int],
+    texts: Sequence[str],
+    stored: Callable[[int], None] | None = None,
 ) -> None:
-    """Embeds the passages and stores their vectors; inside the caller's transaction."""
+    """Embeds the passages and stores their vectors, each of unit length whatever the
+    encoder returns; inside the caller's transaction. `stored(count)` is told of every
+    batch stored."""
     if not ids:
         return
     np = _numpy()
@@ -326,10 +332,13 @@ def store(
                 f"{bool(np.isfinite(vectors).all())}) for {len(chunk)} texts of dimension "
                 f"{encoder.dim}"
             )
+        vectors /= np.maximum(np.linalg.norm(vectors, axis=1, keepdims=True), 1e-12)
         db.executemany(
             "INSERT OR REPLACE INTO vectors (id, vector) VALUES (?, ?)",
             zip(ids[start : start + step], pack(np, vectors), strict=True),
         )
+        if stored is not None:
+            stored(len(chunk))
 
 
 @dataclass
@@ -396,6 +405,7 @@ class Vectors:
         q = np.asarray(query, dtype=np.float32).reshape(-1)
         if q.shape != (self.dim,) or not np.isfinite(q).all():
             raise ValueError(f"a query vector of {q.shape} for vectors of dimension {self.dim}")
+        q = q / max(float(np.linalg.norm(q)), 1e-12)  # scores are cosines, whatever the encoder
         # The query in int8 too: the scan multiplies bytes, exactly, in native code.
         q_scale = max(float(np.abs(q).max()), 1e-12) / 127.0
         q_codes = np.clip(np.rint(q / q_scale), -127, 127).astype(np.int8)

@@ -4,7 +4,10 @@ comparing what two bases answer, the command as installed."""
 from __future__ import annotations
 
 import os
+import pty
+import select
 import sqlite3
+import subprocess
 import sys
 from pathlib import Path
 
@@ -57,3 +60,25 @@ def command() -> list[str]:
     """The installed console script, run as a user runs it."""
     script = Path(sys.executable).parent / "revuradova"
     return [str(script)] if script.exists() else [sys.executable, "-P", "-m", "revuradova"]
+
+
+def on_terminal(env: dict[str, str], *args: str) -> str:
+    controller, terminal = pty.openpty()
+    child = subprocess.Popen([*command(), *args], stdin=terminal, stdout=terminal,
+                             stderr=terminal, env=env, close_fds=True)  # fmt: skip
+    os.close(terminal)
+    chunks = []
+    while True:
+        ready, _, _ = select.select([controller], [], [], 60)
+        if not ready:
+            break
+        try:
+            data = os.read(controller, 65536)
+        except OSError:  # the terminal closed with the child
+            break
+        if not data:
+            break
+        chunks.append(data)
+    child.wait(timeout=60)
+    os.close(controller)
+    return b"".join(chunks).decode("utf-8", "replace")

@@ -5,13 +5,11 @@ from __future__ import annotations
 
 import json
 import os
-import pty
-import select
 import subprocess
 from pathlib import Path
 
 import pytest
-from kb_helpers import command
+from kb_helpers import command, on_terminal
 
 
 def run(env: dict[str, str], *args: str, cwd: Path | None = None) -> subprocess.CompletedProcess:
@@ -122,28 +120,6 @@ def test_piped_output_is_plain_and_a_terminal_gets_colour_and_progress(
     assert "\x1b[" in screen and "«" not in screen
     (handbook / "hr/notes.txt").write_text("changed receipts\n")
     assert "reading" in on_terminal(clean_env, "refresh")
-
-
-def on_terminal(env: dict[str, str], *args: str) -> str:
-    controller, terminal = pty.openpty()
-    child = subprocess.Popen([*command(), *args], stdin=terminal, stdout=terminal,
-                             stderr=terminal, env=env, close_fds=True)  # fmt: skip
-    os.close(terminal)
-    chunks = []
-    while True:
-        ready, _, _ = select.select([controller], [], [], 60)
-        if not ready:
-            break
-        try:
-            data = os.read(controller, 65536)
-        except OSError:  # the terminal closed with the child
-            break
-        if not data:
-            break
-        chunks.append(data)
-    child.wait(timeout=60)
-    os.close(controller)
-    return b"".join(chunks).decode("utf-8", "replace")
 
 
 @pytest.mark.parametrize("variable", [True, False])

