@@ -387,12 +387,16 @@ class Vectors:
         raw = np.frombuffer(b"".join(v for _, v in good), dtype=np.uint8).reshape(-1, width)
         ids = np.fromiter((i for i, _ in good), dtype=np.int64, count=len(good))
         scales = raw[:, :4].copy().view(np.float32).reshape(-1)
-        # A unit vector's scale is its largest component over 127: a damaged row's is not
-        # finite, or out of (0, 1/127], and would put a meaningless score among the others.
-        sound = np.isfinite(scales) & (scales > 0) & (scales <= np.float32(1.001 / 127))
+        codes = np.ascontiguousarray(raw[:, 4:]).view(np.int8)
+        # Scores are cosines: each row's scale becomes one over its codes' length, so that
+        # neither a vector stored at another length (an older base, a caller's encoder) nor
+        # a damaged scale weighs on the order. A row whose scale is not a positive number,
+        # or whose codes are all zero, is damaged and left out.
+        lengths = np.sqrt(np.einsum("ij,ij->i", codes, codes, dtype=np.int32).astype(np.float32))
+        sound = np.isfinite(scales) & (scales > 0) & (lengths > 0)
         self._ids = ids[sound]
-        self._scales = np.ascontiguousarray(scales[sound])
-        self._codes = np.ascontiguousarray(raw[sound, 4:]).view(np.int8)
+        self._scales = np.ascontiguousarray(1.0 / lengths[sound], dtype=np.float32)
+        self._codes = np.ascontiguousarray(codes[sound])
         self._generation = generation
 
     def ranked(self, query: Matrix, generation: int, limit: int) -> list[tuple[int, float]]:
