@@ -14,6 +14,34 @@
 namespace revuradova::postings {
 namespace {
 
+/// Random int8 rows and query from `seed`.
+struct Example {
+    std::vector<std::int8_t> codes, query;
+};
+
+Example random_example(unsigned seed, std::size_t rows, std::size_t dim) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> component(-127, 127);
+    Example e{std::vector<std::int8_t>(rows * dim), std::vector<std::int8_t>(dim)};
+    for (auto& c : e.codes) c = static_cast<std::int8_t>(component(random));
+    for (auto& c : e.query) c = static_cast<std::int8_t>(component(random));
+    return e;
+}
+
+/// Every row as (-score, row), sorted: the order the scan must give, by brute force.
+std::vector<std::pair<float, std::size_t>> brute_force(const Example& e,
+                                                       const std::vector<float>& scales) {
+    const std::size_t dim = e.query.size();
+    std::vector<std::pair<float, std::size_t>> reference;
+    for (std::size_t r = 0; r < scales.size(); ++r) {
+        std::int32_t dot = 0;
+        for (std::size_t i = 0; i < dim; ++i) dot += e.codes[r * dim + i] * e.query[i];
+        reference.emplace_back(-(scales[r] * static_cast<float>(dot)), r);
+    }
+    std::sort(reference.begin(), reference.end());
+    return reference;
+}
+
 TEST(Nearest, WorkedExample) {
     // Three rows of two components; the query (2, 1).
     const std::vector<std::int8_t> codes = {1, 0, 0, 1, -1, 3};
@@ -30,24 +58,13 @@ TEST(Nearest, WorkedExample) {
 }
 
 TEST(Nearest, AgreesWithBruteForceAndBreaksTiesByRow) {
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> component(-127, 127);
     const std::size_t rows = 5000, dim = 384;
-    std::vector<std::int8_t> codes(rows * dim), query(dim);
-    for (auto& c : codes) c = static_cast<std::int8_t>(component(random));
-    for (auto& c : query) c = static_cast<std::int8_t>(component(random));
+    Example e = random_example(11, rows, dim);
     // Every row repeated once further on: equal scores, the lower row first.
-    std::copy(codes.begin(), codes.begin() + 100 * dim, codes.begin() + 4000 * dim);
+    std::copy(e.codes.begin(), e.codes.begin() + 100 * dim, e.codes.begin() + 4000 * dim);
     std::vector<float> scales(rows, 0.01f);
-    std::copy(scales.begin(), scales.begin() + 100, scales.begin() + 4000);
-    std::vector<std::pair<float, std::size_t>> reference;
-    for (std::size_t r = 0; r < rows; ++r) {
-        std::int32_t dot = 0;
-        for (std::size_t i = 0; i < dim; ++i) dot += codes[r * dim + i] * query[i];
-        reference.emplace_back(-(scales[r] * static_cast<float>(dot)), r);
-    }
-    std::sort(reference.begin(), reference.end());
-    const auto found = nearest_rows(codes, scales, query, 300);
+    const auto reference = brute_force(e, scales);
+    const auto found = nearest_rows(e.codes, scales, e.query, 300);
     ASSERT_EQ(found.size(), 300u);
     for (std::size_t i = 0; i < found.size(); ++i) {
         EXPECT_EQ(found[i].row, reference[i].second) << i;
@@ -58,26 +75,16 @@ TEST(Nearest, AgreesWithBruteForceAndBreaksTiesByRow) {
 TEST(Nearest, ALargeScanSplitOverTwoThreadsGivesTheSameOrder) {
     // Enough rows for the scan to be split in halves; rows repeated across the halves tie,
     // and the lower row must still come first.
-    std::mt19937 random(5);
-    std::uniform_int_distribution<int> component(-127, 127);
     const std::size_t rows = 70000, dim = 16;
-    std::vector<std::int8_t> codes(rows * dim), query(dim);
-    for (auto& c : codes) c = static_cast<std::int8_t>(component(random));
-    for (auto& c : query) c = static_cast<std::int8_t>(component(random));
-    std::vector<float> scales(rows, 1.0f);
+    Example e = random_example(5, rows, dim);
     for (std::size_t r = 0; r < 200; ++r) {
-        std::copy_n(codes.begin() + static_cast<std::ptrdiff_t>(r * dim), dim,
-                    codes.begin() + static_cast<std::ptrdiff_t>((rows - 1 - r) * dim));
+        std::copy_n(e.codes.begin() + static_cast<std::ptrdiff_t>(r * dim), dim,
+                    e.codes.begin() + static_cast<std::ptrdiff_t>((rows - 1 - r) * dim));
     }
-    std::vector<std::pair<float, std::size_t>> reference;
-    for (std::size_t r = 0; r < rows; ++r) {
-        std::int32_t dot = 0;
-        for (std::size_t i = 0; i < dim; ++i) dot += codes[r * dim + i] * query[i];
-        reference.emplace_back(-static_cast<float>(dot), r);
-    }
-    std::sort(reference.begin(), reference.end());
+    const std::vector<float> scales(rows, 1.0f);
+    const auto reference = brute_force(e, scales);
     for (const std::size_t limit : {1u, 10u, 500u}) {
-        const auto found = nearest_rows(codes, scales, query, limit);
+        const auto found = nearest_rows(e.codes, scales, e.query, limit);
         ASSERT_EQ(found.size(), limit);
         for (std::size_t i = 0; i < limit; ++i) {
             ASSERT_EQ(found[i].row, reference[i].second) << limit << " " << i;
