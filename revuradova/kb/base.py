@@ -723,9 +723,11 @@ def _embed_missing(
     ):
         return
     db.execute("DELETE FROM vectors WHERE id NOT IN (SELECT id FROM passages)")
-    (missing,) = db.execute(
-        "SELECT count(*) FROM passages p LEFT JOIN vectors v ON v.id = p.id WHERE v.id IS NULL"
-    ).fetchone()
+    missing = 0  # counted only for a caller told of progress: a scan of every passage
+    if progress is not None:
+        (missing,) = db.execute(
+            "SELECT count(*) FROM passages p LEFT JOIN vectors v ON v.id = p.id WHERE v.id IS NULL"
+        ).fetchone()
     done = 0
 
     def stored(count: int) -> None:
